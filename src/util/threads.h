@@ -1,0 +1,42 @@
+// Thread handles and the waits built on them.
+#pragma once
+
+#include <functional>
+#include <memory>
+
+namespace newsbar {
+
+// Shared state of a started thread; the handle stays valid after the thread ends.
+class ThreadHandle {
+ public:
+  ThreadHandle() = default;  // an invalid handle
+  // Runs routine on a new operating-system thread (detached; its end is recorded here).
+  static ThreadHandle Start(std::function<void()> routine);
+  bool Valid() const { return state_ != nullptr; }
+  // For tests and for the worker itself.
+  struct State;
+
+ private:
+  std::shared_ptr<State> state_;
+  friend int ThreadRunState(const ThreadHandle& handle);
+  friend void StopThread(const ThreadHandle& handle);
+};
+
+// 1 running, 0 ended, -1 invalid handle.
+int ThreadRunState(const ThreadHandle& handle);
+
+// With no forced termination here, a thread ends by returning from its routine; the
+// worker calls this as its last act and then returns.
+void StopThread(const ThreadHandle& handle);
+
+// Processes the window's events until `amount` units have passed (unit 0 ms, 1 s,
+// 2 min, 3 h); always true.
+bool WaitWithMessages(double amount, int unit = 0);
+
+// Processes the pending window events on the calling thread, then returns.
+void ProcessPendingMessages();
+
+// Ends the process at once with exit code 0.
+[[noreturn]] void EndProcess();
+
+}  // namespace newsbar
