@@ -1,0 +1,89 @@
+// A JSON value held inside a script engine and addressed by JavaScript path expressions.
+//
+// The document keeps no tree of its own: the value is a global variable (the root name,
+// "da") of its engine, and every operation hands the engine a statement built from fixed
+// pieces, the root name, a path and the caller's value. Paths ("data.list[0].title",
+// "[3]", "['img194_194']") are relative to the root and inserted verbatim; the empty path
+// is the root itself.
+//
+// A document is used only on the thread that constructed it. Copies share the engine.
+// Nothing here throws or reports: a failed statement yields false, empty text or 0.
+#pragma once
+
+#include <functional>
+#include <memory>
+#include <string_view>
+#include <vector>
+
+#include "json/script_error.h"
+#include "util/types.h"
+
+namespace newsbar {
+
+class ScriptControl;
+
+class JsonDocument {
+ public:
+  // Makes the engine a document runs on; null when creation fails. The default one makes
+  // a plain JavaScript engine.
+  using EngineFactory = std::function<std::shared_ptr<ScriptControl>()>;
+
+  explicit JsonDocument(Text rootName = "da");
+  JsonDocument(Text rootName, EngineFactory factory);
+
+  // Copying shares the engine: a change through either copy is seen by both.
+  JsonDocument(const JsonDocument& other);
+  JsonDocument& operator=(const JsonDocument& other);
+
+  virtual ~JsonDocument();
+  virtual std::unique_ptr<JsonDocument> Copy() const;
+
+  // Fresh engine with the helper script, the root set to {} and the backslash substitute.
+  virtual void Initialise();
+
+  // Replaces the engine by a fresh one and parses json into the root. Only JSON text is
+  // accepted (it is never run as code); plain is kept for callers and parses the same
+  // way. False when the text is not JSON or its value is null; the root is null then.
+  virtual bool Load(std::string_view json, bool plain = false, ScriptError* error = nullptr);
+
+  virtual bool Clear();
+  virtual Text ToText();
+  virtual bool SetValue(std::string_view path = {}, std::string_view value = {},
+                        bool valueIsJson = false);
+  virtual bool SetExpression(std::string_view path = {}, std::string_view value = {});
+  // Rewrites path to the absolute form it is read by; true when it holds a value other
+  // than null or undefined.
+  virtual bool ResolvePath(Text& path);
+  virtual bool Exists(std::string_view path = {});
+  // 0 null or missing, 1 boolean, 2 number, 4 object, 5 array, 6 string, -1 otherwise.
+  virtual int GetType(std::string_view path = {});
+  virtual Text GetText(std::string_view path = {}, bool asJson = false);
+  virtual int GetMemberNames(std::vector<Text>& names, std::string_view path = {});
+  virtual int GetCount(std::string_view path = {});
+  virtual JsonDocument GetObject(std::string_view path = {});
+  virtual bool ArrayAdd(std::string_view value = {}, std::string_view path = {},
+                        bool valueIsJson = false, bool atFront = false);
+  virtual JsonDocument GetItemObject(int index = 0, std::string_view path = {});
+  virtual Text GetItemText(int index = 0, std::string_view path = {}, bool asJson = false);
+  virtual bool SetItem(int index = 0, std::string_view path = {}, std::string_view value = {},
+                       bool valueIsJson = false);
+  virtual bool RemoveItem(int index = 0, std::string_view path = {});
+  virtual bool Delete(std::string_view path = {});
+  virtual bool SetNumber(std::string_view path = {}, double number = 0);
+  virtual double GetNumber(std::string_view path = {});
+  virtual Text GetJson(std::string_view path = {});
+  virtual std::shared_ptr<ScriptControl> GetEngine();
+  virtual int GetLeafValues(std::vector<Text>& values, std::string_view path = {},
+                            bool recursive = false);
+
+ protected:
+  Text rootName_;
+  std::shared_ptr<ScriptControl> engine_;
+
+ private:
+  JsonDocument ExtractDocument(const Text& statement);
+
+  EngineFactory factory_;
+};
+
+}  // namespace newsbar
