@@ -1,0 +1,172 @@
+// Playback: starting a row, the play timer with the end-of-episode rule, play/pause,
+// previous and next (clicked and held to seek), the progress slider and the loop mode.
+#include <algorithm>
+#include <chrono>
+#include <random>
+
+#include "app/app_texts.h"
+#include "app/images.h"
+#include "app/player_state.h"
+#include "app/player_window.h"
+#include "net/wininet_http_request.h"
+#include "util/duration.h"
+
+namespace newsbar {
+
+namespace {
+
+constexpr int kPlayTick = 1000;  // ms
+constexpr int kSeekTick = 100;   // ms
+constexpr int kSeekStep = 10;    // seconds of slider position per seek tick
+
+// List columns of an episode row.
+constexpr int kTitleColumn = 0;
+constexpr int kAudioColumn = 1;
+constexpr int kCoverColumn = 2;
+constexpr int kStatusColumn = 3;
+constexpr int kDurationColumn = 4;
+
+Text TimeText(int seconds) {
+  return FormatDuration(seconds, app_text::kTimePattern);
+}
+
+}  // namespace
+
+void PlayerWindow::PlayEpisode(int row) {
+  if (row == -1) {
+    media_->Stop();
+    media_->Close();
+    return;
+  }
+  const Text title = episodeList->CellText(row, kTitleColumn);
+  const Text audioUrl = episodeList->CellText(row, kAudioColumn);
+  const Text coverUrl = episodeList->CellText(row, kCoverColumn);
+
+  // The row played before shows its duration again.
+  episodeList->SetCellText(CurrentRow, kStatusColumn,
+                           episodeList->CellText(CurrentRow, kDurationColumn));
+  episodeList->SetCellText(row, kStatusColumn, app_text::kPlaying);
+  playPauseButton->SetPicture(PauseImage());
+  CurrentRow = row;
+  elapsedLabel->SetCaption(app_text::kZeroTime);
+
+  // On this thread, blocking: the window waits for the cover. Shown as downloaded; an
+  // empty answer leaves the box empty.
+  WinInetHttpRequestOptions coverRequest;  // a GET of the URL alone, all else default
+  coverRequest.url = coverUrl;
+  cover->SetPicture(WinInetHttpRequest(coverRequest));
+
+  statusLabel->SetCaption(title);
+  progress->SetPosition(0);
+
+  media_->Close();
+  media_->Open(audioUrl);
+  media_->Play();
+
+  const int length = media_->Length();
+  progress->SetMaximumPosition(length);
+  totalLabel->SetCaption(TimeText(length));
+  playTimer->SetInterval(kPlayTick);
+}
+
+void PlayerWindow::OnPlayTimerTick() {
+  const int positionMs = media_->Position();
+  // A failed read (-1, nothing open) counts as the start.
+  progress->SetPosition(positionMs > 0 ? positionMs / 1000 : 0);
+  elapsedLabel->SetCaption(TimeText(progress->Position()));
+  if (progress->MaximumPosition() > progress->Position()) return;
+
+  // The episode has ended (or could not be opened: its length is 0).
+  int next = -1;
+  switch (LoopMode) {
+    case 1:
+      next = CurrentRow < LastRow ? CurrentRow + 1 : -1;
+      break;
+    case 2:
+      next = CurrentRow;
+      break;
+    case 3:
+      next = DrawShuffleRow();
+      break;
+    default:
+      // No mode has been set (no worker ran): nothing further starts.
+      return;
+  }
+  PlayEpisode(next);
+}
+
+int PlayerWindow::DrawShuffleRow() {
+  // Seeded afresh from the clock each time, with a counter so two draws in the same
+  // millisecond still differ.
+  static unsigned counter = 0;
+  const auto now = std::chrono::steady_clock::now().time_since_epoch();
+  std::mt19937 generator(
+      static_cast<unsigned>(std::chrono::duration_cast<std::chrono::milliseconds>(now).count()) +
+      counter++);
+  const int last = LastRow;
+  if (last < 0) return -1;  // an empty list has no row to draw
+  return std::uniform_int_distribution<int>(0, last)(generator);
+}
+
+void PlayerWindow::OnPlayPauseClicked() {
+  if (media_->State() != 1) {
+    media_->Play();
+    playPauseButton->SetPicture(PauseImage());
+  } else {
+    media_->TogglePause();
+    playPauseButton->SetPicture(PlayImage());
+  }
+}
+
+void PlayerWindow::OnNextClicked() {
+  PlayEpisode(CurrentRow < LastRow ? CurrentRow + 1 : 0);
+}
+
+void PlayerWindow::OnPreviousClicked() {
+  PlayEpisode(CurrentRow > 0 ? CurrentRow - 1 : 0);
+}
+
+void PlayerWindow::OnSeekPressed(int direction) {
+  SeekDirection = direction;
+  seekTimer->SetInterval(kSeekTick);
+  playTimer->SetInterval(0);
+}
+
+void PlayerWindow::OnSeekTimerTick() {
+  // The label shows where the slider was before this step, so it trails by one tick.
+  const int position = progress->Position();
+  elapsedLabel->SetCaption(TimeText(position));
+  int moved = position;
+  if (SeekDirection == 1) moved = position + kSeekStep;
+  if (SeekDirection == -1) moved = position - kSeekStep;
+  progress->SetPosition(std::clamp(moved, 0, std::max(0, progress->MaximumPosition())));
+}
+
+void PlayerWindow::OnSeekReleased() {
+  SeekDirection = 0;
+  seekTimer->SetInterval(0);
+  media_->Play(progress->Position() * 1000);
+  playTimer->SetInterval(kPlayTick);
+}
+
+void PlayerWindow::OnProgressMoved() {
+  media_->Play(progress->Position() * 1000);
+}
+
+// The mode is read from the picture the button shows, not from LoopMode: after a retry
+// the worker resets LoopMode while the button keeps the picture the user chose.
+void PlayerWindow::OnLoopClicked() {
+  const ByteSet& shown = loopButton->Picture();
+  if (shown == LoopImageInOrder()) {
+    LoopMode = 2;
+    loopButton->SetPicture(LoopImageRepeatOne());
+  } else if (shown == LoopImageRepeatOne()) {
+    LoopMode = 3;
+    loopButton->SetPicture(LoopImageShuffle());
+  } else if (shown == LoopImageShuffle()) {
+    LoopMode = 1;
+    loopButton->SetPicture(LoopImageInOrder());
+  }
+}
+
+}  // namespace newsbar

@@ -1,0 +1,205 @@
+#include "app/player_window.h"
+
+#include <QFont>
+#include <QHeaderView>
+#include <QPalette>
+#include <utility>
+
+#include "app/app_texts.h"
+#include "app/images.h"
+#include "app/player_state.h"
+
+namespace newsbar {
+
+namespace {
+
+template <typename Control>
+Control* Place(QWidget* window, const char* utf8Name, int left, int top, int width, int height) {
+  auto* control = new Control(window);
+  control->setObjectName(QString::fromUtf8(utf8Name));
+  control->setGeometry(left, top, width, height);
+  return control;
+}
+
+Timer* MakeTimer(QObject* owner, const char* utf8Name) {
+  auto* timer = new Timer(owner);
+  timer->setObjectName(QString::fromUtf8(utf8Name));
+  return timer;
+}
+
+QFont PixelFont(int pixels, bool bold = false) {
+  QFont font;
+  font.setPixelSize(pixels);
+  font.setBold(bold);
+  return font;
+}
+
+// Colours of the bar and the list; the button pictures use the same ink and accent.
+constexpr const char* kStyle = R"(
+QSlider::groove:horizontal { height: 4px; background: #dde1e7; border-radius: 2px; }
+QSlider::sub-page:horizontal { background: #1f7ae0; border-radius: 2px; }
+QSlider::sub-page:horizontal:disabled { background: #c9ced6; }
+QSlider::handle:horizontal {
+  width: 10px; margin: -4px 0; border-radius: 6px;
+  background: #ffffff; border: 1px solid #1f7ae0;
+}
+QSlider::handle:horizontal:disabled { border-color: #c9ced6; }
+QTreeWidget {
+  border: none; border-top: 1px solid #e1e4e9; background: #ffffff;
+  alternate-background-color: #f6f7f9; color: #1d2430;
+  selection-background-color: #d8e7fb; selection-color: #1d2430;
+}
+QHeaderView::section {
+  background: #eef0f3; color: #5b6472; border: none;
+  border-right: 1px solid #e1e4e9; border-bottom: 1px solid #e1e4e9; padding: 2px 6px;
+}
+)";
+
+}  // namespace
+
+PlayerWindow::PlayerWindow(WorkerRoutine worker, QWidget* parent)
+    : Window(parent), worker_(std::move(worker)), media_(std::make_unique<MediaPlayer>()) {
+  ResetPlayerState();
+  setObjectName(QStringLiteral("PlayerWindow"));
+  setWindowTitle(QStringLiteral("newsbar"));
+  setWindowIcon(WindowIcon());
+  // Loaded at 50,50; the created handler moves it to its place near the corner.
+  move(50, 50);
+  resize(408, 109);
+  CreateControls();
+  SetUpListColumns();
+  ApplyLook();
+  ConnectHandlers();
+}
+
+PlayerWindow::~PlayerWindow() {
+  // The worker appends rows through the list view, which waits for this thread: keep
+  // handling events until it has returned, but no longer act on its signal.
+  disconnect(doneBox, nullptr, this, nullptr);
+  while (ThreadRunState(WorkerThread) == 1) WaitWithMessages(10);
+  playTimer->SetInterval(0);
+  seekTimer->SetInterval(0);
+}
+
+void PlayerWindow::CreateControls() {
+  cover = Place<PictureBox>(this, "图片框1", 3, 3, 101, 101);
+  cover->SetPicture(LoadingAnimation());
+
+  retryButton = Place<PictureButton>(this, "按钮_重试", 3, 3, 101, 101);
+  retryButton->SetPicture(RetryImage());
+  retryButton->setVisible(false);
+
+  statusLabel = Place<Label>(this, "标签1", 111, 3, 282, 48);
+  statusLabel->SetCaption(app_text::kInitialising);
+
+  closeButton = Place<PictureButton>(this, "按钮_关闭", 393, 0, 15, 15);
+  closeButton->SetPicture(CloseImage());
+
+  progress = Place<Slider>(this, "滑块条_播放进度", 104, 56, 304, 16);
+  progress->setEnabled(false);
+
+  elapsedLabel = Place<Label>(this, "标签_现行时长", 110, 69, 45, 15);
+  elapsedLabel->SetCaption(app_text::kZeroTime);
+  totalLabel = Place<Label>(this, "标签_总时长", 356, 69, 45, 15);
+  totalLabel->SetCaption(app_text::kZeroTime);
+
+  loopButton = Place<PictureButton>(this, "按钮_循环方式", 108, 82, 24, 24);
+  loopButton->SetPicture(LoopImageInOrder());
+
+  doneBox = Place<EditBox>(this, "编辑框_初始化完成", 136, 87, 16, 16);
+  doneBox->setVisible(false);
+
+  previousButton = Place<PictureButton>(this, "按钮_上一个", 174, 82, 48, 24);
+  previousButton->SetPicture(PreviousImage());
+  previousButton->setEnabled(false);
+
+  playPauseButton = Place<PictureButton>(this, "按钮_播放暂停", 228, 82, 43, 24);
+  playPauseButton->SetPicture(PauseImage());
+  playPauseButton->setEnabled(false);
+
+  nextButton = Place<PictureButton>(this, "按钮_下一个", 278, 82, 48, 24);
+  nextButton->SetPicture(NextImage());
+  nextButton->setEnabled(false);
+
+  listButton = Place<PictureButton>(this, "按钮_列表", 382, 82, 24, 24);
+  listButton->SetPicture(ListImage());
+  listButton->setEnabled(false);
+
+  // Lies below the collapsed window's edge until the window grows to 332.
+  episodeList = Place<ListView>(this, "超级列表框1", -8, 108, 416, 211);
+
+  collapseButton = Place<PictureButton>(this, "按钮_收缩展开", 0, 317, 408, 16);
+  collapseButton->SetPicture(CollapseImage());
+  collapseButton->SetCaption(app_text::kCollapseCaption);
+
+  playTimer = MakeTimer(this, "时钟_播放");
+  seekTimer = MakeTimer(this, "时钟_快进");
+
+  // The retry button covers the cover picture when it shows.
+  retryButton->raise();
+}
+
+void PlayerWindow::ApplyLook() {
+  QPalette colours = palette();
+  colours.setColor(QPalette::Window, QColor(0xf6, 0xf7, 0xf9));
+  colours.setColor(QPalette::WindowText, QColor(0x1d, 0x24, 0x30));
+  setPalette(colours);
+  setAutoFillBackground(true);
+  setStyleSheet(QString::fromLatin1(kStyle));
+
+  statusLabel->setFont(PixelFont(13, true));
+  statusLabel->setWordWrap(true);
+  statusLabel->setAlignment(Qt::AlignLeft | Qt::AlignVCenter);
+
+  QPalette muted = elapsedLabel->palette();
+  muted.setColor(QPalette::WindowText, QColor(0x6b, 0x74, 0x82));
+  for (Label* time : {elapsedLabel, totalLabel}) {
+    time->setFont(PixelFont(10));
+    time->setPalette(muted);
+  }
+  elapsedLabel->setAlignment(Qt::AlignLeft | Qt::AlignVCenter);
+  totalLabel->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+
+  cover->setAlignment(Qt::AlignCenter);
+  collapseButton->setFont(PixelFont(11));
+  episodeList->setFont(PixelFont(12));
+  episodeList->setAlternatingRowColors(true);
+  episodeList->header()->setFont(PixelFont(11));
+  // Picture-only buttons still need a name for tooltips and screen readers.
+  const std::pair<PictureButton*, const char*> names[] = {
+      {retryButton, "重试"},      {closeButton, "关闭"},          {loopButton, "循环方式"},
+      {previousButton, "上一个"}, {playPauseButton, "播放/暂停"}, {nextButton, "下一个"},
+      {listButton, "节目列表"},   {collapseButton, "收起列表"}};
+  for (const auto& [button, name] : names) {
+    button->setCursor(Qt::PointingHandCursor);
+    button->setToolTip(QString::fromUtf8(name));
+    button->setAccessibleName(QString::fromUtf8(name));
+  }
+}
+
+void PlayerWindow::ConnectHandlers() {
+  connect(this, &Window::created, this, &PlayerWindow::OnCreated);
+  connect(doneBox, &EditBox::contentChanged, this, &PlayerWindow::OnInitialisationDone);
+  connect(retryButton, &QAbstractButton::clicked, this, &PlayerWindow::OnRetryClicked);
+  connect(closeButton, &QAbstractButton::clicked, this, &PlayerWindow::OnCloseClicked);
+
+  connect(playPauseButton, &QAbstractButton::clicked, this, &PlayerWindow::OnPlayPauseClicked);
+  // A click raises pressed, released, clicked in that order: the release restarts the
+  // media at the slider's position, then the click changes the episode.
+  connect(nextButton, &QAbstractButton::pressed, this, [this] { OnSeekPressed(+1); });
+  connect(nextButton, &QAbstractButton::released, this, &PlayerWindow::OnSeekReleased);
+  connect(nextButton, &QAbstractButton::clicked, this, &PlayerWindow::OnNextClicked);
+  connect(previousButton, &QAbstractButton::pressed, this, [this] { OnSeekPressed(-1); });
+  connect(previousButton, &QAbstractButton::released, this, &PlayerWindow::OnSeekReleased);
+  connect(previousButton, &QAbstractButton::clicked, this, &PlayerWindow::OnPreviousClicked);
+  connect(seekTimer, &Timer::tick, this, &PlayerWindow::OnSeekTimerTick);
+  connect(playTimer, &Timer::tick, this, &PlayerWindow::OnPlayTimerTick);
+  connect(progress, &Slider::userPositionChanged, this, &PlayerWindow::OnProgressMoved);
+  connect(loopButton, &QAbstractButton::clicked, this, &PlayerWindow::OnLoopClicked);
+
+  connect(episodeList, &ListView::rowDoubleClicked, this, &PlayerWindow::OnListDoubleClicked);
+  connect(listButton, &QAbstractButton::clicked, this, &PlayerWindow::OnListButtonClicked);
+  connect(collapseButton, &QAbstractButton::clicked, this, &PlayerWindow::OnCollapseClicked);
+}
+
+}  // namespace newsbar

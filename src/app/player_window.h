@@ -1,0 +1,85 @@
+// The player: a 408 x 109 bar with the cover, the title, the progress slider, the two
+// time labels and the picture buttons, and the episode list that drops down below it.
+// Each control's objectName is its Chinese control name ("按钮_播放暂停", ...).
+#pragma once
+
+#include <functional>
+#include <memory>
+
+#include "catalogue/catalogue_worker.h"
+#include "runtime/controls.h"
+#include "runtime/media_player.h"
+
+namespace newsbar {
+
+class PlayerWindow : public Window {
+  Q_OBJECT
+ public:
+  // Runs on the worker thread; main() hands in one that calls CatalogueWorker.
+  using WorkerRoutine = std::function<void(const WorkerTargets&)>;
+
+  explicit PlayerWindow(WorkerRoutine worker, QWidget* parent = nullptr);
+  // Waits for a worker that is still running: it writes into this window's controls.
+  ~PlayerWindow() override;
+
+  // Starts a list row: status cells, pictures, cover, title, media, play timer. Row -1
+  // stops and closes the media and changes nothing else.
+  void PlayEpisode(int row);
+
+  MediaPlayer& Media() { return *media_; }
+
+  // The controls, in the order of the window's table.
+  PictureBox* cover;               // 图片框1
+  PictureButton* retryButton;      // 按钮_重试
+  Label* statusLabel;              // 标签1
+  PictureButton* closeButton;      // 按钮_关闭
+  Slider* progress;                // 滑块条_播放进度
+  Label* elapsedLabel;             // 标签_现行时长
+  Label* totalLabel;               // 标签_总时长
+  PictureButton* loopButton;       // 按钮_循环方式
+  EditBox* doneBox;                // 编辑框_初始化完成
+  PictureButton* previousButton;   // 按钮_上一个
+  PictureButton* playPauseButton;  // 按钮_播放暂停
+  PictureButton* nextButton;       // 按钮_下一个
+  PictureButton* listButton;       // 按钮_列表
+  ListView* episodeList;           // 超级列表框1
+  PictureButton* collapseButton;   // 按钮_收缩展开
+  Timer* playTimer;                // 时钟_播放
+  Timer* seekTimer;                // 时钟_快进
+
+ private:
+  // Start-up and hand-over (startup.cpp).
+  void OnCreated();
+  void OnInitialisationDone();
+  void OnRetryClicked();
+  void OnCloseClicked();
+  void StartWorker();
+  void ShowInitialisationFailed();
+
+  // Playback (playback.cpp).
+  void OnPlayTimerTick();
+  void OnPlayPauseClicked();
+  void OnNextClicked();
+  void OnPreviousClicked();
+  void OnSeekPressed(int direction);
+  void OnSeekReleased();
+  void OnSeekTimerTick();
+  void OnProgressMoved();
+  void OnLoopClicked();
+  int DrawShuffleRow();
+
+  // List and window heights (list_modes.cpp).
+  void SetUpListColumns();
+  void OnListDoubleClicked();
+  void OnListButtonClicked();
+  void OnCollapseClicked();
+
+  void CreateControls();
+  void ApplyLook();
+  void ConnectHandlers();
+
+  WorkerRoutine worker_;
+  std::unique_ptr<MediaPlayer> media_;
+};
+
+}  // namespace newsbar
