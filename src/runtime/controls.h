@@ -3,17 +3,21 @@
 #pragma once
 
 #include <QAbstractButton>
+#include <QImage>
 #include <QLabel>
 #include <QLineEdit>
 #include <QSlider>
+#include <QThread>
 #include <QTimer>
 #include <QTreeWidget>
 #include <QWidget>
 #include <memory>
 #include <string_view>
+#include <type_traits>
 
 #include "util/types.h"
 
+class QBuffer;
 class QMovie;
 
 namespace newsbar {
@@ -69,20 +73,26 @@ class PictureButton : public QAbstractButton {
 };
 
 // Writing the content raises contentChanged every time (also for an equal text), always
-// on the window's thread: a write from another thread is carried there.
+// on the window's thread: a write from another thread is carried there (queued, so the
+// writer does not wait). Typing into the box raises it too.
 class EditBox : public QLineEdit {
   Q_OBJECT
  public:
   explicit EditBox(QWidget* parent = nullptr);
   // Safe from any thread.
   void SetContent(std::string_view gbk);
+  // On the window's thread.
   Text Content() const;
  signals:
   void contentChanged();
+
+ private:
+  void ApplyContent(const QString& text);
 };
 
 // Shows picture bytes: JPEG (libjpeg), PNG (libpng), GIF (animated, looping) and BMP (Qt).
-// Empty or undecodable bytes show nothing.
+// Empty or undecodable bytes show nothing. Still pictures are scaled to fit the box,
+// keeping their proportions; an animation keeps its own size unless it is too big.
 class PictureBox : public QLabel {
   Q_OBJECT
  public:
@@ -90,15 +100,28 @@ class PictureBox : public QLabel {
   ~PictureBox() override;
   void SetPicture(const ByteSet& bytes);
   const ByteSet& Picture() const { return picture_; }
+  // What is shown: the running animation (or null), the still picture (or null).
+  QMovie* Animation() const { return movie_.get(); }
+  const QImage& StillImage() const { return image_; }
+
+ protected:
+  void resizeEvent(QResizeEvent* event) override;
 
  private:
+  bool StartAnimation(const ByteSet& bytes);
+  void StopAnimation();
+  void ShowStill();
+
   ByteSet picture_;
+  QImage image_;
+  // Declared before the movie so that the movie, which reads from it, goes first.
+  std::unique_ptr<QBuffer> movieBuffer_;
   std::unique_ptr<QMovie> movie_;
-  std::unique_ptr<class QBuffer> movieBuffer_;
 };
 
-// Position in whole units, always within 0..maximum. Program writes raise nothing;
-// moves by the user raise userPositionChanged.
+// Position in whole units, always within 0..maximum (a negative maximum counts as 0).
+// Program writes raise nothing; moves by the user (dragging, clicking the groove, which
+// jumps there, keys, wheel) raise userPositionChanged once per change of position.
 class Slider : public QSlider {
   Q_OBJECT
  public:
@@ -109,9 +132,13 @@ class Slider : public QSlider {
   int Position() const;
  signals:
   void userPositionChanged();
+
+ private:
+  bool programWrite_ = false;
 };
 
-// Interval in milliseconds; 0 stops the timer. tick is raised on the window's thread.
+// Interval in milliseconds; 0 (or less) stops the timer, any other value (re)starts it.
+// tick is raised on the window's thread.
 class Timer : public QObject {
   Q_OBJECT
  public:
@@ -127,7 +154,9 @@ class Timer : public QObject {
 };
 
 // Rows of text cells. Every operation is safe from any thread: a call from another
-// thread is carried to the window's thread and waits for it.
+// thread is carried to the window's thread and waits for it (so the window's thread must
+// keep processing events while a worker uses the list: it waits only in WaitWithMessages).
+// Cells may be set in any column, also beyond the visible ones.
 class ListView : public QTreeWidget {
   Q_OBJECT
  public:
@@ -135,11 +164,20 @@ class ListView : public QTreeWidget {
   int RowCount();
   // Index of the new, empty row.
   int AppendRow();
-  Text CellText(int row, int column);  // "" for a missing row or cell
-  void SetCellText(int row, int column, std::string_view gbk);
-  int SelectedRow();  // -1 when none
+  Text CellText(int row, int column);                           // "" for a missing row or cell
+  void SetCellText(int row, int column, std::string_view gbk);  // a missing row is ignored
+  int SelectedRow();                                            // -1 when none
  signals:
+  // A left double-click anywhere in the list; the handler reads SelectedRow.
   void rowDoubleClicked();
+
+ protected:
+  void mouseDoubleClickEvent(QMouseEvent* event) override;
+
+ private:
+  // Runs f on the window's thread and gives its result.
+  template <typename F>
+  auto OnWindowThread(F f) -> std::invoke_result_t<F>;
 };
 
 }  // namespace newsbar

@@ -2,6 +2,8 @@
 // window events. Positions in milliseconds, length in whole seconds.
 #pragma once
 
+#include <chrono>
+#include <memory>
 #include <optional>
 #include <string_view>
 
@@ -22,26 +24,30 @@ class MediaPlayer {
   MediaPlayer(const MediaPlayer&) = delete;
   MediaPlayer& operator=(const MediaPlayer&) = delete;
 
-  // Closes what was open, then loads name (file path or URL) paused; returns once it is
-  // loaded or has failed (bounded).
+  // Closes what was open, then loads name (file path, or an http, https or file URL)
+  // paused; returns once it is loaded or has failed, after the open bound at most
+  // (10 seconds unless set). Other kinds of names fail.
   bool Open(std::string_view name);
+  void SetOpenBound(std::chrono::milliseconds bound);
   void Close();
-  // 1 playing, 2 stopped, 3 paused, 0 otherwise or nothing open.
+  // 1 playing, 2 stopped (also once opened, and at the end), 3 paused, 0 otherwise or
+  // nothing open.
   int State();
-  // Milliseconds, -1 when it cannot be read.
+  // Milliseconds, -1 when it cannot be read. At the end of the media it equals the length.
   int Position();
   // Whole seconds (truncated), 0 when it cannot be read.
   int Length();
   // From the current position, or from fromMs. Clears the toggle-pause flag.
   bool Play(std::optional<int> fromMs = std::nullopt);
-  // Pause when the flag is clear, resume when set; flips the flag.
+  // Pause when the flag is clear, resume when set; flips the flag. Pausing what is not
+  // playing changes nothing; resuming what is stopped fails.
   bool TogglePause();
-  // Stops and rewinds to the start.
+  // Stops and rewinds to the start; false when nothing is open.
   bool Stop();
 
  private:
   struct Impl;
-  Impl* impl_;
+  std::unique_ptr<Impl> impl_;
 };
 
 }  // namespace newsbar

@@ -1,0 +1,72 @@
+#include "support/media_files.h"
+
+#include <QProcess>
+#include <QString>
+#include <QStringList>
+#include <cmath>
+#include <cstdint>
+#include <cstdio>
+#include <fstream>
+#include <iterator>
+#include <numbers>
+#include <vector>
+
+namespace newsbar::test {
+
+namespace {
+
+void PutLe(std::vector<std::uint8_t>& out, std::uint32_t value, int bytes) {
+  for (int i = 0; i < bytes; ++i) out.push_back(static_cast<std::uint8_t>(value >> (8 * i)));
+}
+
+void PutTag(std::vector<std::uint8_t>& out, const char* tag) {
+  out.insert(out.end(), tag, tag + 4);
+}
+
+}  // namespace
+
+bool WriteWav(const std::string& path, double seconds, int sampleRate) {
+  if (!(seconds > 0) || sampleRate <= 0) return false;
+  const auto samples = static_cast<std::uint32_t>(seconds * sampleRate);
+  const std::uint32_t dataBytes = samples * 2;
+  std::vector<std::uint8_t> out;
+  out.reserve(44 + dataBytes);
+  PutTag(out, "RIFF");
+  PutLe(out, 36 + dataBytes, 4);
+  PutTag(out, "WAVE");
+  PutTag(out, "fmt ");
+  PutLe(out, 16, 4);  // chunk size
+  PutLe(out, 1, 2);   // PCM
+  PutLe(out, 1, 2);   // mono
+  PutLe(out, static_cast<std::uint32_t>(sampleRate), 4);
+  PutLe(out, static_cast<std::uint32_t>(sampleRate) * 2, 4);  // bytes a second
+  PutLe(out, 2, 2);                                           // block align
+  PutLe(out, 16, 2);                                          // bits a sample
+  PutTag(out, "data");
+  PutLe(out, dataBytes, 4);
+  for (std::uint32_t i = 0; i < samples; ++i) {
+    const double t = static_cast<double>(i) / sampleRate;
+    const auto sample = static_cast<std::int16_t>(3000 * std::sin(2 * std::numbers::pi * 440 * t));
+    PutLe(out, static_cast<std::uint16_t>(sample), 2);
+  }
+  std::ofstream file(path, std::ios::binary | std::ios::trunc);
+  file.write(reinterpret_cast<const char*>(out.data()), static_cast<std::streamsize>(out.size()));
+  return static_cast<bool>(file.flush());
+}
+
+bool WriteMp3(const std::string& path, double seconds) {
+  const std::string wav = path + ".source.wav";
+  if (!WriteWav(wav, seconds, 44100)) return false;
+  const int code = QProcess::execute(
+      "lame", {"--quiet", "-b", "64", QString::fromStdString(wav), QString::fromStdString(path)});
+  std::remove(wav.c_str());
+  return code == 0;
+}
+
+ByteSet ReadFileBytes(const std::string& path) {
+  std::ifstream file(path, std::ios::binary);
+  if (!file) return {};
+  return ByteSet(std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>());
+}
+
+}  // namespace newsbar::test

@@ -1,0 +1,21 @@
+// Audio files made by the tests themselves: a WAV written here, an MP3 encoded from it
+// with the lame command.
+#pragma once
+
+#include <string>
+
+#include "util/types.h"
+
+namespace newsbar::test {
+
+// A 16-bit mono PCM WAV of `seconds` holding a quiet 440 Hz tone; true when written.
+bool WriteWav(const std::string& path, double seconds, int sampleRate = 22050);
+
+// An MP3 of `seconds` (the same tone), through a temporary WAV beside it and `lame`;
+// true when written.
+bool WriteMp3(const std::string& path, double seconds);
+
+// The whole file, empty when it cannot be read.
+ByteSet ReadFileBytes(const std::string& path);
+
+}  // namespace newsbar::test
