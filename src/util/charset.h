@@ -11,9 +11,9 @@
 namespace newsbar {
 
 struct ConvertOptions {
-  std::string_view from = "UTF-8";  // empty means the default
-  std::string_view to = "GBK";      // empty means the default
-  std::optional<int> start;         // byte offset into the re-encoded result
+  std::string_view from = "UTF-8";          // empty means the default
+  std::string_view to = "GBK";              // empty means the default
+  std::optional<int> start = std::nullopt;  // byte offset into the re-encoded result
 };
 
 // Re-encodes data from one named charset into another, directly. Characters the target

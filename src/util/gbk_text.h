@@ -1,9 +1,11 @@
 // The one place that knows how GBK text is walked.
 //
 // A lead byte 0x81..0xFE takes the following byte with it, so the trail byte of a
-// double-byte character (0x40..0xFE, which includes ASCII letters, '=' and ':') is
-// never matched, split or case-folded as if it were ASCII. "NoCase" concerns the
-// ASCII letters only. Every other text routine in the program goes through these.
+// double-byte character (0x40..0xFE, which includes the ASCII letters, '@', '[', '\\',
+// ']', '^', '_', '`' and '{'..'~') is never matched, split or case-folded as if it were
+// ASCII. A malformed pair (a lead byte before, say, '=' or ':') is stepped over the same
+// way. "NoCase" concerns the ASCII letters only. Every other text routine in the program
+// goes through these.
 #pragma once
 
 #include <cstddef>
@@ -15,19 +17,21 @@ namespace newsbar::gbk {
 
 inline constexpr std::size_t npos = std::string_view::npos;
 
-// Byte length of the character that starts at pos (1 or 2; 1 for a lead byte at the end).
+// Byte length of the character that starts at pos (1 or 2; 1 for a lead byte at the end;
+// 0 at or past the end of the text).
 std::size_t CharLength(std::string_view text, std::size_t pos);
 
 // True when pos is the start of a character (or text.size()).
 bool IsBoundary(std::string_view text, std::size_t pos);
 
 // First occurrence of needle that starts on a character boundary at or after `from`
-// (0-based byte offset); npos when absent. An empty needle is found at the first
-// boundary at or after `from`.
+// (0-based byte offset) and does not end inside a character; npos when absent. An empty
+// needle is found at the first boundary at or after `from`.
 std::size_t Find(std::string_view text, std::string_view needle, std::size_t from = 0);
 std::size_t FindNoCase(std::string_view text, std::string_view needle, std::size_t from = 0);
 
-// Last occurrence that starts on a character boundary; npos when absent.
+// Last occurrence that starts on a character boundary; npos when absent (an empty needle
+// is found at text.size()).
 std::size_t FindLast(std::string_view text, std::string_view needle);
 
 bool Contains(std::string_view text, std::string_view needle);
