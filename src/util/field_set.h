@@ -12,6 +12,8 @@ namespace newsbar {
 class RequestFieldSet {
  public:
   RequestFieldSet() = default;
+  RequestFieldSet(const RequestFieldSet&) = default;
+  RequestFieldSet& operator=(const RequestFieldSet&) = default;
   virtual ~RequestFieldSet();
   // Deep copy: an independent set with equal contents.
   virtual std::unique_ptr<RequestFieldSet> Copy() const;
