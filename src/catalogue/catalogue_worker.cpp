@@ -1,0 +1,66 @@
+#include "catalogue/catalogue_worker.h"
+
+#include <string>
+#include <vector>
+
+#include "catalogue/catalogue_request.h"
+#include "catalogue/episode_merge.h"
+#include "catalogue/network_time.h"
+#include "json/json_document.h"
+#include "runtime/controls.h"
+
+namespace newsbar {
+namespace {
+
+// Every episode of the loaded page, its fields read by path as plain text.
+std::vector<CatalogueEpisode> ReadPage(JsonDocument& document) {
+  std::vector<CatalogueEpisode> page;
+  const int count = document.GetCount("data.list");
+  for (int k = 0; k < count; ++k) {
+    const std::string item = "data.list[" + std::to_string(k) + "]";
+    page.push_back({.title = document.GetText(item + ".title"),
+                    .audioUrl = document.GetText(item + ".audiolist[0].filePath"),
+                    .coverUrl = document.GetText(item + "['img194_194']"),
+                    .duration = document.GetText(item + ".duration")});
+  }
+  return page;
+}
+
+}  // namespace
+
+void CatalogueWorker(const Endpoints& endpoints, const WorkerTargets& targets) {
+  if (targets.loopMode != nullptr) targets.loopMode->store(1);
+
+  // One document (and script engine) per programme, made on this thread.
+  JsonDocument morningDocument("da");
+  JsonDocument eveningDocument("da");
+
+  // The order is part of the protocol: morning, the time, then evening.
+  const Text morningText = RequestCatalogue(endpoints, kMorningProgramme);
+  const CalendarTime time = FromDateTime(GetNetworkTime(endpoints.timeUrl));
+  const Text eveningText = RequestCatalogue(endpoints, kEveningProgramme);
+
+  morningDocument.Load(morningText);
+  eveningDocument.Load(eveningText);
+
+  const NetworkNow now{.year = time.year, .month = time.month, .day = time.day, .hour = time.hour};
+  const std::vector<EpisodeRow> rows =
+      MergeEpisodes(ReadPage(morningDocument), ReadPage(eveningDocument), now);
+
+  int lastRow = -1;
+  if (targets.list != nullptr) {
+    for (const EpisodeRow& row : rows) {
+      const int index = targets.list->AppendRow();
+      for (int column = 0; column < static_cast<int>(row.size()); ++column) {
+        targets.list->SetCellText(index, column, row[column]);
+      }
+    }
+    lastRow = targets.list->RowCount() - 1;
+  }
+  // LastRow first: the window reads it when the signal arrives.
+  if (targets.lastRow != nullptr) targets.lastRow->store(lastRow);
+  if (targets.doneBox != nullptr) targets.doneBox->SetContent("1");
+  // Returning ends the thread; its handle then reports it as ended.
+}
+
+}  // namespace newsbar

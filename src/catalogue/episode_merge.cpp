@@ -1,0 +1,105 @@
+#include "catalogue/episode_merge.h"
+
+#include <climits>
+#include <string>
+
+#include "catalogue/catalogue_texts.h"
+#include "util/duration.h"
+#include "util/text_cut.h"
+
+namespace newsbar {
+
+int TextToInt(std::string_view text) {
+  std::size_t pos = 0;
+  // Full-width characters are the GBK pairs A1 A1 (space) and A3 B0..A3 B9 (digits).
+  const auto fullWidthDigit = [&text](std::size_t at) {
+    return at + 1 < text.size() && static_cast<unsigned char>(text[at]) == 0xA3 &&
+           static_cast<unsigned char>(text[at + 1]) >= 0xB0 &&
+           static_cast<unsigned char>(text[at + 1]) <= 0xB9;
+  };
+  while (pos < text.size()) {
+    if (text[pos] == ' ' || text[pos] == '\t') {
+      ++pos;
+    } else if (text.substr(pos, 2) == "\xA1\xA1") {
+      pos += 2;
+    } else {
+      break;
+    }
+  }
+  bool negative = false;
+  if (pos < text.size() && (text[pos] == '+' || text[pos] == '-')) {
+    negative = text[pos] == '-';
+    ++pos;
+  }
+  long long value = 0;
+  const long long limit = negative ? -static_cast<long long>(INT_MIN) : INT_MAX;
+  while (pos < text.size()) {
+    int digit = 0;
+    if (text[pos] >= '0' && text[pos] <= '9') {
+      digit = text[pos] - '0';
+      ++pos;
+    } else if (fullWidthDigit(pos)) {
+      digit = static_cast<unsigned char>(text[pos + 1]) - 0xB0;
+      pos += 2;
+    } else {
+      break;
+    }
+    value = value * 10 + digit;
+    if (value > limit) value = limit;  // keep reading the digits, held at the limit
+  }
+  return static_cast<int>(negative ? -value : value);
+}
+
+int DateInteger(int year, int month, int day) {
+  const std::string text =
+      std::to_string(year) + ZeroPad(std::to_string(month), 2) + ZeroPad(std::to_string(day), 2);
+  return TextToInt(text);
+}
+
+int TitleDate(std::string_view title, std::string_view marker, int year) {
+  const Text datePart = TextLeftOf(title, marker);
+  const int month = TextToInt(TextLeftOf(datePart, catalogue_text::kMonth));
+  const int day = TextToInt(TextBetween(datePart, catalogue_text::kMonth, catalogue_text::kDay));
+  return DateInteger(year, month, day);
+}
+
+std::vector<EpisodeRow> MergeEpisodes(const std::vector<CatalogueEpisode>& morning,
+                                      const std::vector<CatalogueEpisode>& evening,
+                                      const NetworkNow& now) {
+  const int today = DateInteger(now.year, now.month, now.day);
+  const auto datedToday = [&](const std::vector<CatalogueEpisode>& page, std::string_view marker) {
+    return !page.empty() && TitleDate(page.front().title, marker, now.year) == today;
+  };
+  const int eveningFirst = datedToday(morning, catalogue_text::kMorningMarker) &&
+                                   datedToday(evening, catalogue_text::kEveningMarker)
+                               ? 1
+                               : 0;
+
+  std::vector<EpisodeRow> rows;
+  std::size_t nextMorning = 0;
+  std::size_t nextEvening = 0;
+  const std::size_t total = morning.size() + evening.size();
+  for (std::size_t step = 1; step <= total; ++step) {
+    bool fromEvening = false;
+    if (nextMorning == morning.size()) {
+      fromEvening = true;
+    } else if (nextEvening == evening.size()) {
+      fromEvening = false;
+    } else {
+      fromEvening = static_cast<int>(step % 2) == eveningFirst;
+    }
+    const CatalogueEpisode& episode = fromEvening ? evening[nextEvening++] : morning[nextMorning++];
+    const std::string_view marker =
+        fromEvening ? catalogue_text::kEveningMarker : catalogue_text::kMorningMarker;
+
+    const int date = TitleDate(episode.title, marker, now.year);
+    const bool due = today > date || (today == date && now.hour >= 5);
+    if (!due) continue;
+    const Text duration =
+        FormatDuration(TextToInt(episode.duration), catalogue_text::kDurationPattern);
+    rows.push_back({episode.title, episode.audioUrl, episode.coverUrl, duration, duration});
+  }
+  return rows;
+}
+
+}  // namespace newsbar
