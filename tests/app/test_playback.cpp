@@ -1,0 +1,287 @@
+// Playback in the real window with real libmpv: clips of known length and covers served
+// on loopback, rows listed by a fake worker, input given as a person would.
+#include <gtest/gtest.h>
+
+#include <QElapsedTimer>
+#include <QTest>
+#include <cstdlib>
+
+#include "app/images.h"
+#include "app/player_state.h"
+#include "app/player_window.h"
+#include "app_fixture.h"
+#include "util/duration.h"
+
+namespace newsbar::test {
+namespace {
+
+ByteSet Bytes(const std::string& text) {
+  return ByteSet(text.begin(), text.end());
+}
+
+class Playback : public testing::Test {
+ protected:
+  static void SetUpTestSuite() {
+    clips_ = new std::map<std::string, std::string>{
+        {"three.wav", MakeWav(3.6)},
+        {"short.wav", MakeWav(2.2)},
+        // 1234.6 s; a low rate keeps it at about 5 MB.
+        {"long.wav", MakeWav(1234.6, 4000)},
+        {"c0.png", MakeCover(0x1f7ae0)},
+        {"c1.png", MakeCover(0xe0501f)},
+    };
+  }
+  static void TearDownTestSuite() {
+    delete clips_;
+    clips_ = nullptr;
+  }
+
+  void SetUp() override {
+    for (const auto& [name, bytes] : *clips_) {
+      server_.Add(name, bytes, name.ends_with(".png") ? "image/png" : "audio/wav");
+    }
+  }
+
+  Row MakeRow(const std::string& title, const std::string& clip, const std::string& cover,
+              int seconds) {
+    return {title, server_.Url(clip), server_.Url(cover), seconds};
+  }
+
+  // Creates the window with one run of rows and waits until row 0 has started.
+  std::unique_ptr<PlayerWindow> StartWith(const std::vector<Row>& rows) {
+    auto window = std::make_unique<PlayerWindow>(ListingWorker({rows}));
+    window->CreateAndShow();
+    EXPECT_TRUE(WaitUntil([&] { return window->playTimer->Interval() == 1000; }));
+    return window;
+  }
+
+  static const std::string& Clip(const std::string& name) { return clips_->at(name); }
+
+  MediaServer server_;
+  static std::map<std::string, std::string>* clips_;
+};
+
+std::map<std::string, std::string>* Playback::clips_ = nullptr;
+
+TEST_F(Playback, FirstRowStartsAndADoubleClickMovesTheMark) {
+  auto window = StartWith({MakeRow("早报第一期", "three.wav", "c0.png", 3),
+                           MakeRow("晚报第二期", "short.wav", "c1.png", 2)});
+  EXPECT_EQ(Utf8(window->statusLabel->Caption()), "早报第一期");
+  EXPECT_EQ(Utf8(window->totalLabel->Caption()), "00分03秒");
+  EXPECT_EQ(Utf8(window->elapsedLabel->Caption()), "00分00秒");
+  EXPECT_EQ(window->progress->MaximumPosition(), 3);
+  EXPECT_EQ(window->progress->Position(), 0);
+  EXPECT_TRUE(window->progress->isEnabled());
+  EXPECT_EQ(window->cover->Picture(), Bytes(Clip("c0.png")));
+  EXPECT_FALSE(window->cover->StillImage().isNull());
+  EXPECT_EQ(Utf8(window->episodeList->CellText(0, 3)), "正在播放...");
+  EXPECT_EQ(Utf8(window->episodeList->CellText(1, 3)), "00分02秒");
+  EXPECT_EQ(window->Media().State(), 1);
+  EXPECT_EQ(CurrentRow, 0);
+
+  // The cover is asked for with the URL alone: a GET with the default headers.
+  int coverRequests = 0;
+  for (const auto& request : server_.Requests()) {
+    if (request.path != "/media/c0.png") continue;
+    ++coverRequests;
+    EXPECT_EQ(request.method, "GET");
+    auto header = [&](const char* name) {
+      const auto found = request.headers.find(name);
+      return found == request.headers.end() ? std::string("(none)") : found->second;
+    };
+    EXPECT_EQ(header("accept"), "*/*");
+    EXPECT_EQ(header("referer"), server_.Url("c0.png"));
+    EXPECT_EQ(header("accept-language"), "zh-cn");
+    EXPECT_EQ(header("user-agent"), "Mozilla/4.0 (compatible; MSIE 9.0; Windows NT 6.1)");
+  }
+  EXPECT_EQ(coverRequests, 1);
+
+  // Open the list and double-click the second row.
+  QTest::mouseClick(window->listButton, Qt::LeftButton);
+  ASSERT_EQ(window->height(), 332);
+  QTreeWidget* list = window->episodeList;
+  const QPoint second = list->visualItemRect(list->topLevelItem(1)).center();
+  QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, second);
+  QTest::mouseDClick(list->viewport(), Qt::LeftButton, {}, second);
+  EXPECT_EQ(CurrentRow, 1);
+  EXPECT_EQ(Utf8(window->statusLabel->Caption()), "晚报第二期");
+  EXPECT_EQ(Utf8(window->episodeList->CellText(0, 3)), "00分03秒");
+  EXPECT_EQ(Utf8(window->episodeList->CellText(1, 3)), "正在播放...");
+  EXPECT_EQ(window->cover->Picture(), Bytes(Clip("c1.png")));
+  EXPECT_EQ(window->progress->MaximumPosition(), 2);
+  EXPECT_EQ(Utf8(window->totalLabel->Caption()), "00分02秒");
+
+  // With nothing selected a double-click stops; title, marks and timer stay.
+  list->clearSelection();
+  QTest::mouseDClick(list->viewport(), Qt::LeftButton, {}, second);
+  EXPECT_EQ(window->Media().State(), 0);
+  EXPECT_EQ(CurrentRow, 1);
+  EXPECT_EQ(Utf8(window->statusLabel->Caption()), "晚报第二期");
+  EXPECT_EQ(window->playTimer->Interval(), 1000);
+}
+
+TEST_F(Playback, InOrderPlaysTheNextRowThenStopsAfterTheLast) {
+  auto window = StartWith(
+      {MakeRow("第一期", "short.wav", "c0.png", 2), MakeRow("第二期", "short.wav", "c1.png", 2)});
+  // The elapsed label follows the media once a second.
+  ASSERT_TRUE(WaitUntil([&] { return Utf8(window->elapsedLabel->Caption()) == "00分01秒"; }));
+  ASSERT_TRUE(WaitUntil([&] { return CurrentRow == 1; }, 4000));
+  EXPECT_EQ(Utf8(window->statusLabel->Caption()), "第二期");
+  EXPECT_EQ(Utf8(window->episodeList->CellText(0, 3)), "00分02秒");
+
+  // After the last row the media is closed; the timer keeps running and starts nothing.
+  ASSERT_TRUE(WaitUntil([&] { return window->Media().State() == 0; }, 4000));
+  HandleEventsFor(1500);
+  EXPECT_EQ(server_.CountFor("c0.png"), 1);
+  EXPECT_EQ(server_.CountFor("c1.png"), 1);
+  EXPECT_EQ(CurrentRow, 1);
+  EXPECT_EQ(window->playTimer->Interval(), 1000);
+  EXPECT_EQ(window->progress->Position(), 0);
+  EXPECT_EQ(window->progress->MaximumPosition(), 2);
+  EXPECT_EQ(Utf8(window->statusLabel->Caption()), "第二期");
+  EXPECT_EQ(Utf8(window->episodeList->CellText(1, 3)), "正在播放...");
+
+  // Play/pause now has nothing to play, yet shows the pause picture.
+  QTest::mouseClick(window->playPauseButton, Qt::LeftButton);
+  EXPECT_EQ(window->playPauseButton->Picture(), PauseImage());
+  EXPECT_EQ(window->Media().State(), 0);
+}
+
+TEST_F(Playback, RepeatOneAndShuffleReplayTheOnlyRow) {
+  auto window = StartWith({MakeRow("唯一一期", "short.wav", "c0.png", 2)});
+  QTest::mouseClick(window->loopButton, Qt::LeftButton);
+  ASSERT_EQ(LoopMode, 2);
+  ASSERT_TRUE(WaitUntil([&] { return server_.CountFor("c0.png") == 2; }, 4500));
+  EXPECT_EQ(CurrentRow, 0);
+  EXPECT_EQ(window->Media().State(), 1);
+
+  QTest::mouseClick(window->loopButton, Qt::LeftButton);
+  ASSERT_EQ(LoopMode, 3);
+  ASSERT_TRUE(WaitUntil([&] { return server_.CountFor("c0.png") == 3; }, 4500));
+  EXPECT_EQ(CurrentRow, 0);
+  EXPECT_EQ(window->Media().State(), 1);
+}
+
+TEST_F(Playback, AnAudioUrlThatCannotBeOpenedMovesOnWithinASecond) {
+  auto window = StartWith(
+      {MakeRow("坏链接", "missing.wav", "c0.png", 3), MakeRow("好链接", "three.wav", "c1.png", 3)});
+  QElapsedTimer clock;
+  clock.start();
+  EXPECT_EQ(Utf8(window->statusLabel->Caption()), "坏链接");
+  EXPECT_EQ(Utf8(window->totalLabel->Caption()), "00分00秒");
+  EXPECT_EQ(window->progress->MaximumPosition(), 0);
+  ASSERT_TRUE(WaitUntil([&] { return CurrentRow == 1; }, 2500));
+  EXPECT_LT(clock.elapsed(), 1600);
+  EXPECT_EQ(Utf8(window->statusLabel->Caption()), "好链接");
+  EXPECT_EQ(window->Media().State(), 1);
+}
+
+TEST_F(Playback, ASuccessfulRetryStartsRowZeroTwiceFromItsBeginning) {
+  auto started = std::make_shared<std::atomic<int>>(0);
+  PlayerWindow window(
+      ListingWorker({{}, {MakeRow("重试后", "long.wav", "c0.png", 1234)}}, started));
+  window.CreateAndShow();
+  ASSERT_TRUE(WaitUntil([&] { return !window.retryButton->isHidden(); }));
+  EXPECT_EQ(server_.CountFor("c0.png"), 0);
+
+  QTest::mouseClick(window.retryButton, Qt::LeftButton);
+  EXPECT_EQ(started->load(), 2);
+  // Once from the verdict inside the retry's wait, once from the retry's last step.
+  EXPECT_EQ(server_.CountFor("c0.png"), 2);
+  EXPECT_TRUE(window.retryButton->isHidden());
+  EXPECT_TRUE(window.nextButton->isEnabled());
+  EXPECT_EQ(Utf8(window.statusLabel->Caption()), "重试后");
+  EXPECT_EQ(window.Media().State(), 1);
+  EXPECT_LT(window.Media().Position(), 1500);
+  EXPECT_EQ(window.progress->Position(), 0);
+}
+
+TEST_F(Playback, NextPreviousAndPlayPause) {
+  auto window = StartWith(
+      {MakeRow("第一期", "three.wav", "c0.png", 3), MakeRow("第二期", "three.wav", "c1.png", 3)});
+
+  QTest::mouseClick(window->playPauseButton, Qt::LeftButton);
+  EXPECT_EQ(window->playPauseButton->Picture(), PlayImage());
+  EXPECT_EQ(window->Media().State(), 3);
+  QTest::mouseClick(window->playPauseButton, Qt::LeftButton);
+  EXPECT_EQ(window->playPauseButton->Picture(), PauseImage());
+  EXPECT_EQ(window->Media().State(), 1);
+
+  QTest::mouseClick(window->nextButton, Qt::LeftButton);
+  EXPECT_EQ(CurrentRow, 1);
+  EXPECT_EQ(Utf8(window->statusLabel->Caption()), "第二期");
+  QTest::mouseClick(window->nextButton, Qt::LeftButton);  // wraps to the first row
+  EXPECT_EQ(CurrentRow, 0);
+  EXPECT_EQ(server_.CountFor("c0.png"), 2);
+  QTest::mouseClick(window->previousButton, Qt::LeftButton);  // restarts the first row
+  EXPECT_EQ(CurrentRow, 0);
+  EXPECT_EQ(server_.CountFor("c0.png"), 3);
+  QTest::mouseClick(window->nextButton, Qt::LeftButton);
+  QTest::mouseClick(window->previousButton, Qt::LeftButton);
+  EXPECT_EQ(CurrentRow, 0);
+  EXPECT_EQ(server_.CountFor("c1.png"), 2);
+  EXPECT_EQ(Utf8(window->episodeList->CellText(1, 3)), "00分03秒");
+
+  // After a pause a new episode shows the pause picture again and plays.
+  QTest::mouseClick(window->playPauseButton, Qt::LeftButton);
+  ASSERT_EQ(window->playPauseButton->Picture(), PlayImage());
+  QTest::mouseClick(window->nextButton, Qt::LeftButton);
+  EXPECT_EQ(window->playPauseButton->Picture(), PauseImage());
+  EXPECT_EQ(window->Media().State(), 1);
+}
+
+TEST_F(Playback, LongEpisodeSeeksBySliderAndByHoldingTheButtons) {
+  auto window = StartWith({MakeRow("长节目", "long.wav", "c0.png", 1234)});
+  EXPECT_EQ(window->progress->MaximumPosition(), 1234);
+  EXPECT_EQ(Utf8(window->totalLabel->Caption()), "20分34秒");
+
+  // A move by the user plays from the new position.
+  window->progress->setFocus();
+  QTest::keyClick(window->progress, Qt::Key_PageUp);
+  const int moved = window->progress->Position();
+  ASSERT_GT(moved, 0);
+  EXPECT_LT(std::abs(window->Media().Position() - moved * 1000), 1000);
+
+  // Hold next for about a second: ten steps of 10 s on the slider, media untouched.
+  int mediaAtRelease = -1;
+  int sliderAtRelease = -1;
+  QObject::connect(window->nextButton, &QAbstractButton::released, window.get(), [&] {
+    mediaAtRelease = window->Media().Position();
+    sliderAtRelease = window->progress->Position();
+  });
+  QTest::mousePress(window->nextButton, Qt::LeftButton);
+  EXPECT_EQ(SeekDirection, 1);
+  EXPECT_EQ(window->seekTimer->Interval(), 100);
+  EXPECT_EQ(window->playTimer->Interval(), 0);
+  HandleEventsFor(1000);
+  const int held = window->progress->Position();
+  EXPECT_GE(held - moved, 80);
+  EXPECT_LE(held - moved, 110);
+  // The label shows the position from before the last step.
+  EXPECT_EQ(window->elapsedLabel->Caption(), FormatDuration(held - 10, Gbk("m分s秒")));
+  EXPECT_LT(window->Media().Position(), (moved + 10) * 1000);
+
+  // Release plays from the slider (seen between release and click); the click that ends
+  // the hold then starts the next row, here the only one again.
+  QTest::mouseRelease(window->nextButton, Qt::LeftButton);
+  EXPECT_EQ(sliderAtRelease, held);
+  EXPECT_LT(std::abs(mediaAtRelease - held * 1000), 1000);
+  EXPECT_EQ(SeekDirection, 0);
+  EXPECT_EQ(window->seekTimer->Interval(), 0);
+  EXPECT_EQ(window->playTimer->Interval(), 1000);
+  EXPECT_EQ(server_.CountFor("c0.png"), 2);
+  EXPECT_EQ(window->progress->Position(), 0);
+  EXPECT_LT(window->Media().Position(), 1000);
+
+  // Holding previous at the start cannot go below 0.
+  QTest::mousePress(window->previousButton, Qt::LeftButton);
+  EXPECT_EQ(SeekDirection, -1);
+  HandleEventsFor(350);
+  EXPECT_EQ(window->progress->Position(), 0);
+  QTest::mouseRelease(window->previousButton, Qt::LeftButton);
+  EXPECT_EQ(SeekDirection, 0);
+  EXPECT_EQ(CurrentRow, 0);
+}
+
+}  // namespace
+}  // namespace newsbar::test
