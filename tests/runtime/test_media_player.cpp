@@ -1,0 +1,262 @@
+#include <gtest/gtest.h>
+#include <httplib.h>
+
+#include <QTemporaryDir>
+#include <chrono>
+#include <condition_variable>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "runtime/media_player.h"
+#include "support/media_files.h"
+#include "support/wait_until.h"
+
+namespace newsbar {
+namespace {
+
+using namespace std::chrono_literals;
+using test::WaitUntil;
+
+// Test media, made once: 3.6 s of tone as WAV and as MP3, on disk and served over
+// loopback HTTP. A request for /stall is accepted and never answered (until teardown).
+class MediaPlayerTest : public testing::Test {
+ protected:
+  static void SetUpTestSuite() {
+    dir_ = new QTemporaryDir();
+    ASSERT_TRUE(dir_->isValid());
+    wav_ = dir_->filePath("tone.wav").toStdString();
+    mp3_ = dir_->filePath("tone.mp3").toStdString();
+    ASSERT_TRUE(test::WriteWav(wav_, 3.6));
+    ASSERT_TRUE(test::WriteMp3(mp3_, 3.6));
+    mp3Bytes_ = new std::string();
+    const ByteSet bytes = test::ReadFileBytes(mp3_);
+    mp3Bytes_->assign(bytes.begin(), bytes.end());
+    ASSERT_FALSE(mp3Bytes_->empty());
+
+    server_ = new httplib::Server();
+    server_->Get("/tone.mp3", [](const httplib::Request&, httplib::Response& response) {
+      response.set_content(*mp3Bytes_, "audio/mpeg");
+    });
+    server_->Get("/stall.mp3", [](const httplib::Request&, httplib::Response& response) {
+      std::unique_lock lock(stallMutex_);
+      stallDone_.wait_for(lock, 20s, [] { return stallReleased_; });
+      response.status = 503;
+    });
+    port_ = server_->bind_to_any_port("127.0.0.1");
+    ASSERT_GT(port_, 0);
+    serverThread_ = new std::thread([] { server_->listen_after_bind(); });
+    ASSERT_TRUE(WaitUntil([] { return server_->is_running(); }));
+  }
+
+  static void TearDownTestSuite() {
+    {
+      std::lock_guard lock(stallMutex_);
+      stallReleased_ = true;
+    }
+    stallDone_.notify_all();
+    if (server_) server_->stop();
+    if (serverThread_) serverThread_->join();
+    delete serverThread_;
+    delete server_;
+    delete mp3Bytes_;
+    delete dir_;
+  }
+
+  static std::string Url(const std::string& path) {
+    return "http://127.0.0.1:" + std::to_string(port_) + path;
+  }
+
+  // Waits until the player has played at least `ms` (by its own position).
+  static bool PlayedAtLeast(MediaPlayer& player, int ms) {
+    return WaitUntil([&] { return player.Position() >= ms; }, 5s);
+  }
+
+  static inline QTemporaryDir* dir_ = nullptr;
+  static inline std::string wav_;
+  static inline std::string mp3_;
+  static inline std::string* mp3Bytes_ = nullptr;
+  static inline httplib::Server* server_ = nullptr;
+  static inline std::thread* serverThread_ = nullptr;
+  static inline int port_ = 0;
+  static inline std::mutex stallMutex_;
+  static inline std::condition_variable stallDone_;
+  static inline bool stallReleased_ = false;
+};
+
+TEST_F(MediaPlayerTest, WavFileThroughPlayPauseResumeStopAndPlayAgain) {
+  MediaPlayer player;
+  ASSERT_TRUE(player.Open(wav_));
+  EXPECT_EQ(player.Length(), 3);  // 3.6 s, truncated
+  EXPECT_EQ(player.State(), 2);   // opened, not yet playing
+  EXPECT_EQ(player.Position(), 0);
+
+  ASSERT_TRUE(player.Play());
+  EXPECT_EQ(player.State(), 1);
+  ASSERT_TRUE(PlayedAtLeast(player, 300));
+
+  ASSERT_TRUE(player.TogglePause());  // pause
+  EXPECT_EQ(player.State(), 3);
+  const int pausedAt = player.Position();
+  EXPECT_GE(pausedAt, 300);
+  // Paused means the position stands still.
+  EXPECT_FALSE(WaitUntil([&] { return player.Position() > pausedAt; }, 300ms));
+
+  ASSERT_TRUE(player.TogglePause());  // resume
+  EXPECT_EQ(player.State(), 1);
+  ASSERT_TRUE(PlayedAtLeast(player, pausedAt + 200));
+
+  ASSERT_TRUE(player.Stop());
+  EXPECT_EQ(player.State(), 2);
+  EXPECT_EQ(player.Position(), 0);
+
+  // Play after stop starts from the beginning.
+  ASSERT_TRUE(player.Play());
+  EXPECT_EQ(player.State(), 1);
+  EXPECT_LT(player.Position(), 300);
+  ASSERT_TRUE(PlayedAtLeast(player, 100));
+}
+
+TEST_F(MediaPlayerTest, Mp3OverHttpPlays) {
+  MediaPlayer player;
+  ASSERT_TRUE(player.Open(Url("/tone.mp3")));
+  EXPECT_EQ(player.Length(), 3);
+  ASSERT_TRUE(player.Play());
+  EXPECT_EQ(player.State(), 1);
+  const int first = player.Position();
+  ASSERT_TRUE(PlayedAtLeast(player, first + 300));
+}
+
+TEST_F(MediaPlayerTest, PlayFromAPositionAndReachTheEnd) {
+  MediaPlayer player;
+  ASSERT_TRUE(player.Open(mp3_));
+  ASSERT_TRUE(player.Play(3000));
+  EXPECT_GE(player.Position(), 3000);
+  // At the end the media reads stopped, with the position at the length.
+  ASSERT_TRUE(WaitUntil([&] { return player.State() == 2; }, 5s));
+  EXPECT_GE(player.Position(), 3500);
+  EXPECT_EQ(player.Position() / 1000, player.Length());
+  // Playing on at the end stays there; playing from the start plays again.
+  ASSERT_TRUE(player.Play(0));
+  EXPECT_EQ(player.State(), 1);
+  EXPECT_LT(player.Position(), 1000);
+}
+
+TEST_F(MediaPlayerTest, PlayClearsTheTogglePauseFlag) {
+  MediaPlayer player;
+  ASSERT_TRUE(player.Open(wav_));
+  ASSERT_TRUE(player.Play());
+  ASSERT_TRUE(player.TogglePause());  // flag clear: pause
+  EXPECT_EQ(player.State(), 3);
+  ASSERT_TRUE(player.Play());  // clears the flag
+  EXPECT_EQ(player.State(), 1);
+  ASSERT_TRUE(player.TogglePause());  // so this pauses again instead of resuming
+  EXPECT_EQ(player.State(), 3);
+
+  // Without the Play in between, the flag alternates: resume, then pause.
+  ASSERT_TRUE(player.TogglePause());
+  EXPECT_EQ(player.State(), 1);
+  ASSERT_TRUE(player.TogglePause());
+  EXPECT_EQ(player.State(), 3);
+}
+
+TEST_F(MediaPlayerTest, WhatCannotBeOpenedReadsAsNothingOpen) {
+  MediaPlayer player;
+  // A good file first, so we also see that a failed open closes what was open.
+  ASSERT_TRUE(player.Open(wav_));
+  ASSERT_TRUE(player.Play());
+
+  const std::string missing = dir_->filePath("missing.mp3").toStdString();
+  const std::string notAudio = dir_->filePath("not-audio.wav").toStdString();
+  {
+    std::FILE* file = std::fopen(notAudio.c_str(), "wb");
+    ASSERT_NE(file, nullptr);
+    std::fputs("this is no audio at all", file);
+    std::fclose(file);
+  }
+  const std::vector<std::string> names = {
+      missing,           notAudio,        Url("/missing.mp3"), "http://127.0.0.1:1/x.mp3", "", "-",
+      "av://lavfi:sine", "edl://" + wav_, "memory://RIFF"};
+  for (const std::string& name : names) {
+    SCOPED_TRACE(name);
+    EXPECT_FALSE(player.Open(name));
+    EXPECT_EQ(player.Length(), 0);
+    EXPECT_EQ(player.Position(), -1);
+    EXPECT_EQ(player.State(), 0);
+    EXPECT_FALSE(player.Play());
+    EXPECT_FALSE(player.Stop());
+  }
+  // And the player is still good for the next file.
+  ASSERT_TRUE(player.Open(wav_));
+  EXPECT_EQ(player.Length(), 3);
+}
+
+TEST_F(MediaPlayerTest, NothingOpen) {
+  MediaPlayer player;
+  EXPECT_EQ(player.State(), 0);
+  EXPECT_EQ(player.Position(), -1);
+  EXPECT_EQ(player.Length(), 0);
+  EXPECT_FALSE(player.Play());
+  EXPECT_FALSE(player.TogglePause());
+  EXPECT_FALSE(player.Stop());
+
+  ASSERT_TRUE(player.Open(wav_));
+  player.Close();
+  EXPECT_EQ(player.State(), 0);
+  EXPECT_EQ(player.Position(), -1);
+  EXPECT_EQ(player.Length(), 0);
+}
+
+TEST_F(MediaPlayerTest, OpenIsBoundedWhenTheServerNeverAnswers) {
+  MediaPlayer player;
+  player.SetOpenBound(1500ms);
+  const auto start = std::chrono::steady_clock::now();
+  EXPECT_FALSE(player.Open(Url("/stall.mp3")));
+  const auto took = std::chrono::steady_clock::now() - start;
+  EXPECT_GE(took, 1400ms);
+  EXPECT_LT(took, 5s);
+  EXPECT_EQ(player.State(), 0);
+  EXPECT_EQ(player.Position(), -1);
+  // The abandoned load does not get in the way of the next one.
+  ASSERT_TRUE(player.Open(wav_));
+  EXPECT_EQ(player.Length(), 3);
+  EXPECT_EQ(player.State(), 2);
+}
+
+TEST(MediaDevice, ChosenByTheThreeCharactersAfterTheLastDot) {
+  struct Case {
+    const char* name;
+    MediaDevice device;
+  };
+  const Case cases[] = {
+      {"a.avi", MediaDevice::Video},
+      {"C:\\music\\A.WAV", MediaDevice::WaveAudio},
+      {"track01.cda", MediaDevice::CdAudio},
+      {"http://host/x.mp3", MediaDevice::MpegVideo},
+      {"x.rm", MediaDevice::MpegVideo},
+      {"x.ra", MediaDevice::MpegVideo},
+      {"x.ram", MediaDevice::MpegVideo},
+      {"song.MID", MediaDevice::Sequencer},
+      {"x.rmi", MediaDevice::Sequencer},
+      {"x.idi", MediaDevice::Sequencer},
+      {"x.midi", MediaDevice::Sequencer},  // "mid" are the three characters
+      {"x.wma", MediaDevice::MpegVideo2},
+      {"x.asf", MediaDevice::MpegVideo2},
+      {"x.wmp", MediaDevice::MpegVideo2},
+      {"x.wavy", MediaDevice::WaveAudio},
+      {"noextension", MediaDevice::MpegVideo},
+      {"", MediaDevice::MpegVideo},
+      {"trailing.", MediaDevice::MpegVideo},
+      {"x.ogg", MediaDevice::MpegVideo},
+      {"http://host.example/stream", MediaDevice::MpegVideo},  // "exa"
+      {"http://host/a.wav?token=1", MediaDevice::WaveAudio},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    EXPECT_EQ(DeviceForName(c.name), c.device);
+  }
+}
+
+}  // namespace
+}  // namespace newsbar
