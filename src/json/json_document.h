@@ -21,6 +21,7 @@
 namespace newsbar {
 
 class ScriptControl;
+class ScriptValue;
 
 class JsonDocument {
  public:
@@ -81,7 +82,10 @@ class JsonDocument {
   std::shared_ptr<ScriptControl> engine_;
 
  private:
-  JsonDocument ExtractDocument(const Text& statement);
+  // Runs one statement on this document's engine; the empty value when there is none.
+  ScriptValue Run(const Text& statement);
+  // A new document holding the JSON of path + item, through a temporary document.
+  JsonDocument ExtractDocument(const Text& path, const Text& item);
 
   EngineFactory factory_;
 };
