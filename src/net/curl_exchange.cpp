@@ -1,0 +1,432 @@
+#include "net/curl_exchange.h"
+
+#include <openssl/ssl.h>
+#include <openssl/x509.h>
+#include <openssl/x509_vfy.h>
+
+#include <chrono>
+#include <cstdint>
+#include <memory>
+
+#include "net/request_object.h"
+#include "util/gbk_text.h"
+
+namespace newsbar::net {
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+struct SlistFree {
+  void operator()(curl_slist* list) const { curl_slist_free_all(list); }
+};
+using Slist = std::unique_ptr<curl_slist, SlistFree>;
+
+bool Append(Slist& list, const std::string& line) {
+  curl_slist* extended = curl_slist_append(list.get(), line.c_str());
+  if (extended == nullptr) return false;
+  list.release();
+  list.reset(extended);
+  return true;
+}
+
+bool HasHeader(const std::vector<std::string>& lines, std::string_view name) {
+  for (const std::string& line : lines) {
+    if (HeaderLineNamed(line, name)) return true;
+  }
+  return false;
+}
+
+// libcurl reads "Name:" as "drop your own Name header"; "Name;" sends it empty.
+std::string ForCurl(const std::string& line) {
+  const std::size_t colon = line.find(':');
+  if (colon == std::string::npos) return line;
+  const std::size_t value = line.find_first_not_of(" \t", colon + 1);
+  if (value != std::string::npos) return line;
+  return line.substr(0, colon) + ";";
+}
+
+// scheme://host:port of a URL, lower case; what decides whether a hop leaves the origin.
+std::string Origin(const std::string& url) {
+  CURLU* parsed = curl_url();
+  std::string origin;
+  if (parsed != nullptr && curl_url_set(parsed, CURLUPART_URL, url.c_str(), 0) == CURLUE_OK) {
+    char* scheme = nullptr;
+    char* host = nullptr;
+    char* port = nullptr;
+    curl_url_get(parsed, CURLUPART_SCHEME, &scheme, 0);
+    curl_url_get(parsed, CURLUPART_HOST, &host, 0);
+    curl_url_get(parsed, CURLUPART_PORT, &port, CURLU_DEFAULT_PORT);
+    origin = gbk::AsciiLower(std::string(scheme ? scheme : "") + "://" + (host ? host : "") + ":" +
+                             (port ? port : ""));
+    curl_free(scheme);
+    curl_free(host);
+    curl_free(port);
+  }
+  curl_url_cleanup(parsed);
+  return origin;
+}
+
+bool IsHttps(std::string_view url) {
+  return gbk::AsciiLower(url.substr(0, 8)) == "https://";
+}
+bool IsHttp(std::string_view url) {
+  return gbk::AsciiLower(url.substr(0, 7)) == "http://";
+}
+
+// --- certificate errors the caller chose to ignore ---------------------------------------
+
+int TlsIgnoreIndex() {
+  static const int index = SSL_CTX_get_ex_new_index(0, nullptr, nullptr, nullptr, nullptr);
+  return index;
+}
+
+bool Ignorable(int error, int ignored) {
+  switch (error) {
+    case X509_V_ERR_UNABLE_TO_GET_ISSUER_CERT:
+    case X509_V_ERR_UNABLE_TO_GET_ISSUER_CERT_LOCALLY:
+    case X509_V_ERR_UNABLE_TO_VERIFY_LEAF_SIGNATURE:
+    case X509_V_ERR_DEPTH_ZERO_SELF_SIGNED_CERT:
+    case X509_V_ERR_SELF_SIGNED_CERT_IN_CHAIN:
+    case X509_V_ERR_CERT_UNTRUSTED:
+      return (ignored & kIgnoreUnknownCa) != 0;
+    case X509_V_ERR_INVALID_PURPOSE:
+      return (ignored & kIgnoreWrongUsage) != 0;
+    case X509_V_ERR_CERT_NOT_YET_VALID:
+    case X509_V_ERR_CERT_HAS_EXPIRED:
+    case X509_V_ERR_ERROR_IN_CERT_NOT_BEFORE_FIELD:
+    case X509_V_ERR_ERROR_IN_CERT_NOT_AFTER_FIELD:
+      return (ignored & kIgnoreInvalidDate) != 0;
+    case X509_V_ERR_HOSTNAME_MISMATCH:
+    case X509_V_ERR_IP_ADDRESS_MISMATCH:
+      return (ignored & kIgnoreInvalidName) != 0;
+    default:
+      return false;
+  }
+}
+
+int VerifyCertificate(int preverified, X509_STORE_CTX* store) {
+  if (preverified == 1) return 1;
+  auto* ssl =
+      static_cast<SSL*>(X509_STORE_CTX_get_ex_data(store, SSL_get_ex_data_X509_STORE_CTX_idx()));
+  if (ssl == nullptr) return 0;
+  const auto ignored = static_cast<int>(
+      reinterpret_cast<std::intptr_t>(SSL_CTX_get_ex_data(SSL_get_SSL_CTX(ssl), TlsIgnoreIndex())));
+  if (!Ignorable(X509_STORE_CTX_get_error(store), ignored)) return 0;
+  X509_STORE_CTX_set_error(store, X509_V_OK);
+  return 1;
+}
+
+CURLcode SetUpTls(CURL*, void* context, void* data) {
+  auto* tls = static_cast<SSL_CTX*>(context);
+  const int ignored = *static_cast<const int*>(data);
+  SSL_CTX_set_ex_data(tls, TlsIgnoreIndex(),
+                      reinterpret_cast<void*>(static_cast<std::intptr_t>(ignored)));
+  SSL_CTX_set_verify(tls, SSL_VERIFY_PEER, VerifyCertificate);
+  return CURLE_OK;
+}
+
+}  // namespace
+
+// --- one hop ---------------------------------------------------------------------------
+
+struct ExchangeRun {
+  ExchangeRun(const ExchangeRequest& request, CurlEasy& easy) : request(request), easy(easy) {}
+
+  const ExchangeRequest& request;
+  CurlEasy& easy;
+  ExchangeResponse response;
+  std::size_t headerBytes = 0;
+  bool inHead = false;
+  bool connected = false;
+  Clock::time_point lastProgress = Clock::now();
+  curl_off_t lastDown = -1;
+  curl_off_t lastUp = -1;
+
+  static size_t OnHeader(char* data, size_t size, size_t count, void* self) {
+    auto& run = *static_cast<ExchangeRun*>(self);
+    const std::size_t length = size * count;
+    run.lastProgress = Clock::now();
+    run.headerBytes += length;
+    if (run.headerBytes > kMaxHeaderBytes) return 0;
+    std::string_view line(data, length);
+    while (!line.empty() && (line.back() == '\n' || line.back() == '\r')) line.remove_suffix(1);
+    if (line.starts_with("HTTP/")) {
+      // Each response of the exchange (interim, redirected, final) starts afresh.
+      run.response.statusLine = line;
+      run.response.headerLines.clear();
+      run.inHead = true;
+    } else if (run.inHead) {
+      if (line.empty()) {
+        run.inHead = false;
+      } else {
+        run.response.headerLines.emplace_back(line);
+      }
+    }
+    return length;
+  }
+
+  static size_t OnBody(char* data, size_t size, size_t count, void* self) {
+    auto& run = *static_cast<ExchangeRun*>(self);
+    const std::size_t length = size * count;
+    run.lastProgress = Clock::now();
+    if (run.response.body.size() + length > kMaxBodyBytes) return 0;
+    run.response.body.insert(run.response.body.end(), data, data + length);
+    return length;
+  }
+
+  static int OnConnected(void* self, char*, char*, int, int) {
+    auto& run = *static_cast<ExchangeRun*>(self);
+    run.connected = true;
+    run.lastProgress = Clock::now();
+    return CURL_PREREQFUNC_OK;
+  }
+
+  // The send and receive limits count time without progress once connected.
+  static int OnProgress(void* self, curl_off_t, curl_off_t down, curl_off_t upTotal,
+                        curl_off_t up) {
+    auto& run = *static_cast<ExchangeRun*>(self);
+    const Clock::time_point now = Clock::now();
+    if (down != run.lastDown || up != run.lastUp) {
+      run.lastDown = down;
+      run.lastUp = up;
+      run.lastProgress = now;
+    }
+    if (!run.connected) return 0;
+    const bool sending = upTotal > 0 && up < upTotal;
+    const long limit = sending ? run.request.sendIdleMs : run.request.receiveIdleMs;
+    if (limit <= 0) return 0;
+    return now - run.lastProgress > std::chrono::milliseconds(limit) ? 1 : 0;
+  }
+};
+
+namespace {
+
+// Sets every option of one hop on a freshly reset handle and performs it.
+bool PerformHop(ExchangeRun& run, const std::string& url, const std::string& verb,
+                std::string_view body, bool sameOrigin, long timeLeftMs) {
+  const ExchangeRequest& request = run.request;
+  CURL* curl = run.easy.get();
+  curl_easy_reset(curl);
+
+  Slist headers;
+  std::vector<std::string> lines;
+  for (const std::string& line : request.headerLines) {
+    // Credentials and cookies meant for one site do not follow a redirect to another.
+    if (!sameOrigin &&
+        (HeaderLineNamed(line, "Authorization") || HeaderLineNamed(line, "Cookie"))) {
+      continue;
+    }
+    lines.push_back(line);
+  }
+  for (const std::string& line : lines) {
+    if (!Append(headers, ForCurl(line))) return false;
+  }
+  const bool postFields = !(verb == "HEAD" || (verb == "GET" && body.empty()) ||
+                            (body.empty() && verb != "POST" && verb != "PUT"));
+  bool ok = true;
+  if (!HasHeader(lines, "Accept")) ok = ok && Append(headers, "Accept:");
+  if (!HasHeader(lines, "Expect")) ok = ok && Append(headers, "Expect:");
+  if (postFields && !HasHeader(lines, "Content-Type")) ok = ok && Append(headers, "Content-Type:");
+  Slist proxyHeaders;
+  for (const std::string& line : request.proxyHeaderLines) {
+    ok = ok && Append(proxyHeaders, ForCurl(line));
+  }
+  if (!HasHeader(request.proxyHeaderLines, "Proxy-Connection")) {
+    ok = ok && Append(proxyHeaders, "Proxy-Connection:");
+  }
+  if (!ok) return false;
+
+  curl_easy_setopt(curl, CURLOPT_URL, url.c_str());
+  curl_easy_setopt(curl, CURLOPT_PROTOCOLS_STR, "http,https");
+  curl_easy_setopt(
+      curl, CURLOPT_HTTP_VERSION,
+      static_cast<long>(request.http10 ? CURL_HTTP_VERSION_1_0 : CURL_HTTP_VERSION_1_1));
+  curl_easy_setopt(curl, CURLOPT_NOSIGNAL, 1L);
+  curl_easy_setopt(curl, CURLOPT_FOLLOWLOCATION, 0L);
+  curl_easy_setopt(curl, CURLOPT_HEADEROPT, static_cast<long>(CURLHEADER_SEPARATE));
+  curl_easy_setopt(curl, CURLOPT_HTTPHEADER, headers.get());
+  curl_easy_setopt(curl, CURLOPT_PROXYHEADER, proxyHeaders.get());
+  curl_easy_setopt(curl, CURLOPT_SUPPRESS_CONNECT_HEADERS, 1L);
+
+  if (verb == "HEAD") {
+    curl_easy_setopt(curl, CURLOPT_NOBODY, 1L);
+  } else if (!postFields) {
+    curl_easy_setopt(curl, CURLOPT_HTTPGET, 1L);
+    if (verb != "GET") curl_easy_setopt(curl, CURLOPT_CUSTOMREQUEST, verb.c_str());
+  } else {
+    curl_easy_setopt(curl, CURLOPT_POST, 1L);
+    curl_easy_setopt(curl, CURLOPT_POSTFIELDSIZE_LARGE, static_cast<curl_off_t>(body.size()));
+    curl_easy_setopt(curl, CURLOPT_POSTFIELDS, body.empty() ? "" : body.data());
+    if (verb != "POST") curl_easy_setopt(curl, CURLOPT_CUSTOMREQUEST, verb.c_str());
+  }
+
+  curl_easy_setopt(curl, CURLOPT_PROXY, request.proxy.c_str());
+  if (!request.noProxy.empty()) curl_easy_setopt(curl, CURLOPT_NOPROXY, request.noProxy.c_str());
+  if (request.proxyCredentials) {
+    curl_easy_setopt(curl, CURLOPT_PROXYUSERNAME, request.proxyUser.c_str());
+    curl_easy_setopt(curl, CURLOPT_PROXYPASSWORD, request.proxyPassword.c_str());
+    curl_easy_setopt(curl, CURLOPT_PROXYAUTH, CURLAUTH_ANY);
+  }
+  if (request.serverCredentials && sameOrigin) {
+    curl_easy_setopt(curl, CURLOPT_USERNAME, request.serverUser.c_str());
+    curl_easy_setopt(curl, CURLOPT_PASSWORD, request.serverPassword.c_str());
+    curl_easy_setopt(curl, CURLOPT_HTTPAUTH, CURLAUTH_ANY);
+  }
+  if (request.cookieEngine) curl_easy_setopt(curl, CURLOPT_COOKIEFILE, "");
+
+  // Certificates: verified, less the errors the caller ignores.
+  curl_easy_setopt(curl, CURLOPT_SSL_VERIFYPEER, 1L);
+  curl_easy_setopt(curl, CURLOPT_SSL_VERIFYHOST,
+                   (request.ignoredTlsErrors & kIgnoreInvalidName) != 0 ? 0L : 2L);
+  curl_easy_setopt(curl, CURLOPT_SSL_SESSIONID_CACHE, 0L);
+  curl_easy_setopt(curl, CURLOPT_SSL_CTX_DATA, const_cast<int*>(&request.ignoredTlsErrors));
+  if (curl_easy_setopt(curl, CURLOPT_SSL_CTX_FUNCTION, SetUpTls) != CURLE_OK) {
+    // A TLS library without that hook: give up checking only when every chain error the
+    // flags can name is ignored.
+    const int chain = kIgnoreUnknownCa | kIgnoreWrongUsage | kIgnoreInvalidDate;
+    curl_easy_setopt(curl, CURLOPT_SSL_VERIFYPEER,
+                     (request.ignoredTlsErrors & chain) == chain ? 0L : 1L);
+  }
+  if (run.easy.keptTlsIgnore != -1 && run.easy.keptTlsIgnore != request.ignoredTlsErrors) {
+    curl_easy_setopt(curl, CURLOPT_FRESH_CONNECT, 1L);
+  }
+  run.easy.keptTlsIgnore = request.ignoredTlsErrors;
+
+  if (request.connectMs > 0) curl_easy_setopt(curl, CURLOPT_CONNECTTIMEOUT_MS, request.connectMs);
+  if (timeLeftMs > 0) curl_easy_setopt(curl, CURLOPT_TIMEOUT_MS, timeLeftMs);
+  curl_easy_setopt(curl, CURLOPT_MAXFILESIZE_LARGE, static_cast<curl_off_t>(kMaxBodyBytes));
+
+  run.connected = false;
+  run.inHead = false;
+  run.headerBytes = 0;
+  run.lastDown = run.lastUp = -1;
+  run.lastProgress = Clock::now();
+  run.response = ExchangeResponse{};
+  curl_easy_setopt(curl, CURLOPT_HEADERFUNCTION, &ExchangeRun::OnHeader);
+  curl_easy_setopt(curl, CURLOPT_HEADERDATA, &run);
+  curl_easy_setopt(curl, CURLOPT_WRITEFUNCTION, &ExchangeRun::OnBody);
+  curl_easy_setopt(curl, CURLOPT_WRITEDATA, &run);
+  curl_easy_setopt(curl, CURLOPT_PREREQFUNCTION, &ExchangeRun::OnConnected);
+  curl_easy_setopt(curl, CURLOPT_PREREQDATA, &run);
+  curl_easy_setopt(curl, CURLOPT_NOPROGRESS, 0L);
+  curl_easy_setopt(curl, CURLOPT_XFERINFOFUNCTION, &ExchangeRun::OnProgress);
+  curl_easy_setopt(curl, CURLOPT_XFERINFODATA, &run);
+
+  const CURLcode result = curl_easy_perform(curl);
+  // The lists die with this frame: leave no pointer to them in the handle.
+  curl_easy_setopt(curl, CURLOPT_HTTPHEADER, nullptr);
+  curl_easy_setopt(curl, CURLOPT_PROXYHEADER, nullptr);
+  if (result != CURLE_OK) return false;
+  long status = 0;
+  curl_easy_getinfo(curl, CURLINFO_RESPONSE_CODE, &status);
+  run.response.status = static_cast<int>(status);
+  run.response.ok = true;
+  return true;
+}
+
+}  // namespace
+
+CurlEasy::CurlEasy() {
+  static const bool initialised = curl_global_init(CURL_GLOBAL_DEFAULT) == CURLE_OK;
+  if (initialised) handle_ = curl_easy_init();
+}
+
+CurlEasy::~CurlEasy() {
+  if (handle_ != nullptr) curl_easy_cleanup(handle_);
+}
+
+ExchangeResponse PerformExchange(CurlEasy& easy, const ExchangeRequest& request) {
+  if (!easy) return {};
+  const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(request.totalMs);
+  const std::string firstOrigin = Origin(request.url);
+  std::string url = request.url;
+  std::string verb = request.verb;
+  std::string_view body = request.body;
+  ExchangeRun run(request, easy);
+  for (int hop = 0;; ++hop) {
+    long timeLeftMs = 0;
+    if (request.totalMs > 0) {
+      timeLeftMs = static_cast<long>(
+          std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count());
+      if (timeLeftMs <= 0) return {};
+    }
+    if (!PerformHop(run, url, verb, body, Origin(url) == firstOrigin, timeLeftMs)) return {};
+    const int status = run.response.status;
+    const bool redirect =
+        status == 301 || status == 302 || status == 303 || status == 307 || status == 308;
+    if (!request.followRedirects || !redirect) return run.response;
+    char* location = nullptr;
+    curl_easy_getinfo(easy.get(), CURLINFO_REDIRECT_URL, &location);
+    if (location == nullptr) return run.response;
+    const std::string next = location;
+    // A redirect this exchange may not take leaves the redirect response as the answer.
+    if (!IsHttp(next) && !IsHttps(next)) return run.response;
+    if (IsHttps(url) && IsHttp(next) && !request.allowHttpsToHttp) return run.response;
+    if (IsHttp(url) && IsHttps(next) && !request.allowHttpToHttps) return run.response;
+    if (hop >= request.maxRedirects) return {};
+    if ((status == 303 && verb != "HEAD") || ((status == 301 || status == 302) && verb == "POST")) {
+      verb = "GET";
+      body = {};
+    }
+    url = next;
+  }
+}
+
+std::string SelectProxy(std::string_view list, bool https) {
+  std::string plain;
+  std::string socks;
+  std::string forScheme;
+  std::size_t at = 0;
+  while (at < list.size()) {
+    const std::size_t end = list.find_first_of("; \t", at);
+    const std::string_view entry =
+        list.substr(at, end == std::string_view::npos ? std::string_view::npos : end - at);
+    at = end == std::string_view::npos ? list.size() : end + 1;
+    if (entry.empty()) continue;
+    const std::size_t equals = entry.find('=');
+    if (equals == std::string_view::npos) {
+      if (plain.empty()) plain = entry;
+      continue;
+    }
+    const std::string key = gbk::AsciiLower(entry.substr(0, equals));
+    const std::string_view address = entry.substr(equals + 1);
+    if (address.empty()) continue;
+    if (key == (https ? "https" : "http") && forScheme.empty()) forScheme = address;
+    if (key == "socks" && socks.empty()) socks = address;
+  }
+  auto withScheme = [](const std::string& address, std::string_view scheme) {
+    return address.find("://") == std::string::npos ? std::string(scheme) + "://" + address
+                                                    : address;
+  };
+  if (!forScheme.empty()) return withScheme(forScheme, "http");
+  if (!socks.empty()) return withScheme(socks, "socks5");
+  if (!plain.empty()) return withScheme(plain, "http");
+  return {};
+}
+
+std::string BypassList(std::string_view list) {
+  std::string result;
+  std::size_t at = 0;
+  while (at < list.size()) {
+    const std::size_t end = list.find_first_of("; \t,", at);
+    const std::string_view entry =
+        list.substr(at, end == std::string_view::npos ? std::string_view::npos : end - at);
+    at = end == std::string_view::npos ? list.size() : end + 1;
+    if (entry.empty()) continue;
+    if (!result.empty()) result += ",";
+    result += entry;
+  }
+  return result;
+}
+
+bool HeaderLineNamed(std::string_view line, std::string_view name) {
+  const std::size_t colon = line.find(':');
+  if (colon == std::string_view::npos) return false;
+  std::string_view lineName = line.substr(0, colon);
+  while (!lineName.empty() && (lineName.back() == ' ' || lineName.back() == '\t')) {
+    lineName.remove_suffix(1);
+  }
+  return gbk::EqualsNoCase(lineName, name);
+}
+
+}  // namespace newsbar::net
