@@ -16,9 +16,12 @@ struct ConvertOptions {
   std::optional<int> start = std::nullopt;  // byte offset into the re-encoded result
 };
 
-// Re-encodes data from one named charset into another, directly. Characters the target
-// cannot hold and invalid source bytes are replaced ('?'), never failing the whole
-// conversion; an unknown charset name gives an empty result.
+// Re-encodes data from one named charset (iconv names) into another, directly. Characters
+// the target cannot hold and invalid source bytes are replaced ('?' in the target's own
+// encoding), never failing the whole conversion; an unknown charset name (or one carrying
+// converter options such as "//IGNORE") gives an empty result. A UTF-8 byte-order mark at
+// the start of the data is not text. start past the end gives an empty result; a negative
+// start is ignored.
 ByteSet ConvertCharset(const ByteSet& data, ConvertOptions options = {});
 
 // GBK <-> UTF-16 for the script engine and the screen. Unmappable characters become '?'.

@@ -19,6 +19,8 @@ class RequestFieldSet {
   virtual std::unique_ptr<RequestFieldSet> Copy() const;
 
   virtual void AddField(std::string_view name, std::string_view value, bool toUtf8 = false);
+  // Appends one pair per "&"-separated part: the name before the first "=", the value
+  // after it (a part without "=" is a name with an empty value). Nothing is decoded.
   virtual void ParseFields(std::string_view text, bool toUtf8 = false);
   virtual Text GetField(std::string_view name) const;
   virtual void SetField(std::string_view name, std::string_view value);
