@@ -245,6 +245,21 @@ QImage DecodePng(const ByteSet& bytes) {
   return image;
 }
 
+namespace {
+
+std::uint32_t Le(const ByteSet& bytes, std::size_t offset, int size) {
+  std::uint32_t value = 0;
+  for (int i = size - 1; i >= 0; --i) value = (value << 8) | bytes[offset + i];
+  return value;
+}
+
+bool SizeWithinLimit(const QSize& size) {
+  return size.isValid() && WithinLimit(static_cast<unsigned long>(size.width()),
+                                       static_cast<unsigned long>(size.height()));
+}
+
+}  // namespace
+
 QSize PictureSizeWithQt(const ByteSet& bytes, PictureFormat format) {
   const char* name = QtFormatName(format);
   if (!name || bytes.empty()) return {};
@@ -253,23 +268,44 @@ QSize PictureSizeWithQt(const ByteSet& bytes, PictureFormat format) {
   if (!buffer.open(QIODevice::ReadOnly)) return {};
   QImageReader reader(&buffer, name);
   reader.setDecideFormatFromContent(false);
-  return reader.size();
+  QSize size = reader.size();
+  if (!size.isValid()) return {};
+  // Qt reports a GIF's first frame but paints frames onto the whole logical screen, and
+  // may not report a BMP at all before reading it; the headers say what will be
+  // allocated.
+  if (format == PictureFormat::Gif) {
+    if (bytes.size() < 10) return {};
+    size = size.expandedTo(
+        QSize(static_cast<int>(Le(bytes, 6, 2)), static_cast<int>(Le(bytes, 8, 2))));
+  } else if (format == PictureFormat::Bmp) {
+    if (bytes.size() < 26) return {};
+    const std::uint32_t headerSize = Le(bytes, 14, 4);
+    std::int64_t width = 0, height = 0;
+    if (headerSize == 12) {  // the oldest header: 16-bit sizes
+      width = Le(bytes, 18, 2);
+      height = Le(bytes, 20, 2);
+    } else {
+      width = static_cast<std::int32_t>(Le(bytes, 18, 4));
+      height = static_cast<std::int32_t>(Le(bytes, 22, 4));
+    }
+    if (height < 0) height = -height;  // top-down rows
+    if (width <= 0 || height <= 0 || width > kMaxPictureSide || height > kMaxPictureSide) return {};
+    size = size.expandedTo(QSize(static_cast<int>(width), static_cast<int>(height)));
+  }
+  return size;
 }
 
 QImage DecodeWithQt(const ByteSet& bytes, PictureFormat format) {
   const char* name = QtFormatName(format);
   if (!name || bytes.empty()) return {};
+  if (!SizeWithinLimit(PictureSizeWithQt(bytes, format))) return {};
   QByteArray data = AsByteArray(bytes);
   QBuffer buffer(&data);
   if (!buffer.open(QIODevice::ReadOnly)) return {};
   QImageReader reader(&buffer, name);
   reader.setDecideFormatFromContent(false);
-  const QSize size = reader.size();
-  if (!size.isValid() || !WithinLimit(static_cast<unsigned long>(size.width()),
-                                      static_cast<unsigned long>(size.height())))
-    return {};
   QImage image;
-  if (!reader.read(&image)) return {};
+  if (!reader.read(&image) || !SizeWithinLimit(image.size())) return {};
   return image;
 }
 

@@ -27,7 +27,8 @@ QImage DecodeWithQt(const ByteSet& bytes, PictureFormat format);
 // Any supported format, chosen by signature.
 QImage DecodePicture(const ByteSet& bytes);
 
-// Size from the header of a GIF/BMP/ICO, invalid when unreadable.
+// What decoding a GIF/BMP/ICO will allocate, from its headers (for a GIF the whole
+// logical screen); invalid when unreadable, or for a BMP beyond the limit.
 QSize PictureSizeWithQt(const ByteSet& bytes, PictureFormat format);
 
 }  // namespace newsbar
