@@ -6,7 +6,9 @@
 
 // The resources live in a static library: make sure their initialiser is linked and run.
 // Outside any namespace, since the macro declares the generated function where it stands.
-void NewsbarInitialiseResources() { Q_INIT_RESOURCE(newsbar); }
+void NewsbarInitialiseResources() {
+  Q_INIT_RESOURCE(newsbar);
+}
 
 namespace newsbar {
 

@@ -160,12 +160,14 @@ TEST(InitialisationVerdict, DoubleClickOnTheEmptyListPlaysNothing) {
   EXPECT_EQ(window.playTimer->Interval(), 0);
 }
 
-// Without a routine no worker starts; a retry then finds nothing running and shows the
-// failure again at once.
+// After a failed load, a retry whose worker cannot start finds nothing running and shows
+// the failure again at once.
 TEST(InitialisationVerdict, RetryWithoutAWorkerShowsTheFailureAgain) {
   PlayerWindow window(nullptr);
   window.CreateAndShow();
   EXPECT_EQ(Utf8(window.statusLabel->Caption()), "正在初始化...");
+  // Where a worker that listed nothing leaves the window.
+  LastRow = -1;
   window.retryButton->show();
   QTest::mouseClick(window.retryButton, Qt::LeftButton);
   EXPECT_FALSE(window.retryButton->isHidden());
