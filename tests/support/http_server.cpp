@@ -15,6 +15,7 @@
 #include <algorithm>
 #include <cctype>
 #include <csignal>
+#include <limits>
 #include <stdexcept>
 #include <utility>
 
@@ -131,6 +132,9 @@ int FreeLoopbackPort() {
 class HttpServer::Engine : public httplib::Server {
  public:
   using httplib::Server::process_request;
+  // The library streams provider-made replies only while it believes its listening socket
+  // is open; ours stands in for it (it never touches the socket otherwise).
+  void SetListening(int socket) { svr_sock_ = socket; }
 };
 
 struct HttpServer::Connection {
@@ -283,6 +287,10 @@ HttpServer::HttpServer(Scheme scheme, Certificate certificate)
     throw std::runtime_error("cannot listen on 127.0.0.1");
   }
   port_ = ntohs(address.sin_port);
+  engine_->SetListening(listenSocket_);
+
+  // No limit of our own on request bodies.
+  engine_->set_payload_max_length(std::numeric_limits<std::size_t>::max());
 
   const std::vector<std::string> routed = {"GET",   "HEAD",   "POST",   "PUT",
                                            "PATCH", "DELETE", "OPTIONS"};
@@ -323,6 +331,7 @@ HttpServer::~HttpServer() {
     connections.swap(connections_);
   }
   for (std::thread& connection : connections) connection.join();
+  engine_->SetListening(-1);
   ::close(listenSocket_);
   ::close(wakeRead_);
   ::close(wakeWrite_);

@@ -16,10 +16,11 @@
 //   EXPECT_EQ(got.target, "/a?x=1");
 //   EXPECT_TRUE(got.HasLine("Accept: */*"));
 //
-// Paths without a handler answer 404. Handlers run on the connection's thread; a
-// request is recorded before its handler runs, so once a client call has returned, the
-// request it sent is in Requests(). Through a proxy the request target is an absolute
-// URL; handlers are then looked up by its path, so the server can stand in for a proxy.
+// Paths without a handler answer 404. cpp-httplib answers 413 to a form-encoded
+// (application/x-www-form-urlencoded) request body beyond 8 KiB; use another type there. Handlers
+// run on the connection's thread; a request is recorded before its handler runs, so once a client
+// call has returned, the request it sent is in Requests(). Through a proxy the request target is an
+// absolute URL; handlers are then looked up by its path, so the server can stand in for a proxy.
 #pragma once
 
 #include <httplib.h>
