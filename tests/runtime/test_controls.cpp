@@ -178,6 +178,23 @@ TEST_F(SliderTest, AClickOnTheGrooveJumpsThereWithOneEvent) {
   EXPECT_EQ(slider_.Position(), moves_[0]);
 }
 
+TEST(Slider, AClickOnTheGrooveJumpsThereAlsoUnderAStyleSheet) {
+  // The window styles its slider; the jump must survive the style sheet.
+  QWidget window;
+  window.setStyleSheet(
+      "QSlider::groove:horizontal { height: 4px; background: #dde1e7; }"
+      "QSlider::handle:horizontal { width: 10px; margin: -4px 0; background: #ffffff; }");
+  auto* slider = new Slider(&window);
+  slider->setGeometry(0, 0, 304, 16);
+  window.show();
+  slider->SetMaximumPosition(100);
+  int moves = 0;
+  QObject::connect(slider, &Slider::userPositionChanged, [&] { ++moves; });
+  QTest::mouseClick(slider, Qt::LeftButton, Qt::NoModifier, QPoint(76, 8));
+  EXPECT_EQ(moves, 1);
+  EXPECT_NEAR(slider->Position(), 24, 4);
+}
+
 TEST_F(SliderTest, DraggingRaisesOneEventPerChangeOfPosition) {
   slider_.SetMaximumPosition(3);  // about 100 pixels a step
   const QPoint start = HandleCentre();
