@@ -45,25 +45,27 @@ std::string ForCurl(const std::string& line) {
   return line.substr(0, colon) + ";";
 }
 
+struct UrlFree {
+  void operator()(CURLU* url) const { curl_url_cleanup(url); }
+};
+struct PartFree {
+  void operator()(char* part) const { curl_free(part); }
+};
+
+std::string UrlPart(CURLU* url, CURLUPart which, unsigned flags = 0) {
+  char* raw = nullptr;
+  curl_url_get(url, which, &raw, flags);
+  const std::unique_ptr<char, PartFree> part(raw);
+  return part ? std::string(part.get()) : std::string();
+}
+
 // scheme://host:port of a URL, lower case; what decides whether a hop leaves the origin.
 std::string Origin(const std::string& url) {
-  CURLU* parsed = curl_url();
-  std::string origin;
-  if (parsed != nullptr && curl_url_set(parsed, CURLUPART_URL, url.c_str(), 0) == CURLUE_OK) {
-    char* scheme = nullptr;
-    char* host = nullptr;
-    char* port = nullptr;
-    curl_url_get(parsed, CURLUPART_SCHEME, &scheme, 0);
-    curl_url_get(parsed, CURLUPART_HOST, &host, 0);
-    curl_url_get(parsed, CURLUPART_PORT, &port, CURLU_DEFAULT_PORT);
-    origin = gbk::AsciiLower(std::string(scheme ? scheme : "") + "://" + (host ? host : "") + ":" +
-                             (port ? port : ""));
-    curl_free(scheme);
-    curl_free(host);
-    curl_free(port);
-  }
-  curl_url_cleanup(parsed);
-  return origin;
+  const std::unique_ptr<CURLU, UrlFree> parsed(curl_url());
+  if (!parsed || curl_url_set(parsed.get(), CURLUPART_URL, url.c_str(), 0) != CURLUE_OK) return {};
+  return gbk::AsciiLower(UrlPart(parsed.get(), CURLUPART_SCHEME) + "://" +
+                         UrlPart(parsed.get(), CURLUPART_HOST) + ":" +
+                         UrlPart(parsed.get(), CURLUPART_PORT, CURLU_DEFAULT_PORT));
 }
 
 bool IsHttps(std::string_view url) {

@@ -264,6 +264,51 @@ TEST(ComHttpWire, RedirectMethodRules) {
   }
 }
 
+// Credentials and cookies meant for one site do not follow a redirect to another; a
+// secure page does not hand the request on to a plain one.
+TEST(ComHttpWire, RedirectsToAnotherSiteDropCredentialsAndNeverDowngrade) {
+  HttpServer first;
+  HttpServer second;
+  HttpServer secure(HttpServer::Scheme::kHttps);
+  first.Handle("/away", [&](const httplib::Request&, httplib::Response& response) {
+    response.set_redirect(second.Url("/there"), 302);
+  });
+  first.Handle("/near", [&](const httplib::Request&, httplib::Response& response) {
+    response.set_redirect(first.Url("/here"), 302);
+  });
+  Reply(first, "/here", "here");
+  Reply(second, "/there", "there");
+  secure.Handle("/down", [&](const httplib::Request&, httplib::Response& response) {
+    response.set_redirect(first.Url("/here"), 302);
+    response.set_content("not followed", "text/plain");
+  });
+
+  Text cookies = "sid=1";
+  const Text authorization = "Authorization: Basic dTpw";
+  EXPECT_EQ(
+      TextFromBytes(ComHttpRequest(
+          {.url = first.Url("/away"), .sendCookies = &cookies, .extraHeaders = authorization})),
+      "there");
+  EXPECT_EQ(first.LastRequest().Header("Cookie"), "sid=1");
+  EXPECT_EQ(second.LastRequest().HeaderCount("Cookie"), 0u);
+  EXPECT_EQ(second.LastRequest().HeaderCount("Authorization"), 0u);
+
+  EXPECT_EQ(
+      TextFromBytes(ComHttpRequest(
+          {.url = first.Url("/near"), .sendCookies = &cookies, .extraHeaders = authorization})),
+      "here");
+  EXPECT_EQ(first.LastRequest().target, "/here");
+  EXPECT_EQ(first.LastRequest().Header("Cookie"), "sid=1");
+  EXPECT_EQ(first.LastRequest().Header("Authorization"), "Basic dTpw");
+
+  first.ClearRequests();
+  int status = 0;
+  EXPECT_EQ(TextFromBytes(ComHttpRequest({.url = secure.Url("/down"), .statusCode = &status})),
+            "not followed");
+  EXPECT_EQ(status, 302);
+  EXPECT_EQ(first.RequestCount(), 0u);
+}
+
 // The request object's limits bound a server that never answers.
 TEST(ComHttpWire, TimeoutBoundsAStalledServer) {
   HttpServer server;

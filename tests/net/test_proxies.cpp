@@ -6,6 +6,7 @@
 #include <string>
 
 #include "net/com_http_request.h"
+#include "net/curl_exchange.h"
 #include "net/wininet_http_request.h"
 #include "support/http_server.h"
 #include "support/proxy_process.h"
@@ -21,6 +22,20 @@ void Reply(HttpServer& server, const std::string& path, const std::string& body)
   server.Handle(path, [body](const httplib::Request&, httplib::Response& response) {
     response.set_content(body, "text/plain");
   });
+}
+
+TEST(ProxyLists, TheEntryForTheSchemeThenSocksThenAPlainOne) {
+  EXPECT_EQ(net::SelectProxy("10.0.0.1:8080", false), "http://10.0.0.1:8080");
+  EXPECT_EQ(net::SelectProxy("10.0.0.1:8080", true), "http://10.0.0.1:8080");
+  EXPECT_EQ(net::SelectProxy("http=a:1", false), "http://a:1");
+  EXPECT_EQ(net::SelectProxy("http=a:1", true), "");  // no entry for https: direct
+  EXPECT_EQ(net::SelectProxy("HTTP=a:1;https=b:2", true), "http://b:2");
+  EXPECT_EQ(net::SelectProxy("SOCKS=s:1080", false), "socks5://s:1080");
+  EXPECT_EQ(net::SelectProxy("SOCKS=s:1080 http=a:1", false), "http://a:1");
+  EXPECT_EQ(net::SelectProxy("https=b:2 c:3", false), "http://c:3");
+  EXPECT_EQ(net::SelectProxy("http=socks5h://s:9", false), "socks5h://s:9");
+  EXPECT_EQ(net::SelectProxy("", false), "");
+  EXPECT_EQ(net::BypassList("a.example; b.example  c"), "a.example,b.example,c");
 }
 
 TEST(ComHttpProxy, WhatTheProxyReceives) {

@@ -485,6 +485,27 @@ TEST(WinInetWire, RedirectsAndHttps) {
   EXPECT_TRUE(secure.LastRequest().tls);
 }
 
+// The layer keeps the cookies a redirect sets for the next hop, unless the caller handles
+// cookies itself.
+TEST(WinInetWire, CookiesSetOnTheWayAreKeptOnlyWithoutTheCallersCookies) {
+  HttpServer server;
+  server.Handle("/login", [&](const httplib::Request&, httplib::Response& response) {
+    response.set_header("Set-Cookie", "session=42; Path=/");
+    response.set_redirect(server.Url("/home"), 302);
+  });
+  server.Handle("/home", [](const httplib::Request&, httplib::Response& response) {
+    response.set_content("home", "text/plain");
+  });
+  EXPECT_EQ(TextFromBytes(WinInetHttpRequest({.url = server.Url("/login")})), "home");
+  EXPECT_EQ(server.LastRequest().Header("Cookie"), "session=42");
+
+  Text cookies;
+  EXPECT_EQ(
+      TextFromBytes(WinInetHttpRequest({.url = server.Url("/login"), .sendCookies = &cookies})),
+      "home");
+  EXPECT_EQ(server.LastRequest().HeaderCount("Cookie"), 0u);
+}
+
 // The platform call had no limit at all; the window's thread must not wait for ever.
 TEST(WinInetWire, AnUnansweringServerIsGivenUpWithinTheExchangeLimit) {
   HttpServer server;

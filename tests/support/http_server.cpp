@@ -39,6 +39,10 @@ std::string_view TrimBlanks(std::string_view text) {
   return text;
 }
 
+struct SslFree {
+  void operator()(SSL* ssl) const { SSL_free(ssl); }
+};
+
 struct KeyFree {
   void operator()(EVP_PKEY* key) const { EVP_PKEY_free(key); }
 };
@@ -149,7 +153,7 @@ struct HttpServer::Connection {
 
   // Waits until the socket is ready for `events`; false on timeout or when stopping.
   bool Wait(short events, int timeoutMs) const {
-    pollfd fds[2] = {{fd, events, 0}, {server->wakeRead_, POLLIN, 0}};
+    pollfd fds[2] = {{fd, events, 0}, {server->wakeRead_.get(), POLLIN, 0}};
     const int ready = ::poll(fds, 2, timeoutMs);
     return ready > 0 && fds[1].revents == 0 && fds[0].revents != 0;
   }
@@ -268,26 +272,27 @@ HttpServer::HttpServer(Scheme scheme, Certificate certificate)
     : scheme_(scheme), engine_(std::make_unique<Engine>()) {
   // A peer that hangs up while we write must not end the test process.
   std::signal(SIGPIPE, SIG_IGN);
-  if (scheme_ == Scheme::kHttps) tlsContext_ = MakeTlsContext(certificate);
+  if (scheme_ == Scheme::kHttps) tlsContext_.reset(MakeTlsContext(certificate));
 
   int pipeEnds[2];
   if (::pipe2(pipeEnds, O_CLOEXEC) != 0) throw std::runtime_error("pipe failed");
-  wakeRead_ = pipeEnds[0];
-  wakeWrite_ = pipeEnds[1];
+  wakeRead_.Reset(pipeEnds[0]);
+  wakeWrite_.Reset(pipeEnds[1]);
 
-  listenSocket_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  listenSocket_.Reset(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
+  const int listening = listenSocket_.get();
   sockaddr_in address{};
   address.sin_family = AF_INET;
   address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
   socklen_t length = sizeof address;
-  if (listenSocket_ < 0 ||
-      ::bind(listenSocket_, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
-      ::listen(listenSocket_, 64) != 0 ||
-      ::getsockname(listenSocket_, reinterpret_cast<sockaddr*>(&address), &length) != 0) {
+  if (listening < 0 ||
+      ::bind(listening, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
+      ::listen(listening, 64) != 0 ||
+      ::getsockname(listening, reinterpret_cast<sockaddr*>(&address), &length) != 0) {
     throw std::runtime_error("cannot listen on 127.0.0.1");
   }
   port_ = ntohs(address.sin_port);
-  engine_->SetListening(listenSocket_);
+  engine_->SetListening(listening);
 
   // No limit of our own on request bodies.
   engine_->set_payload_max_length(std::numeric_limits<std::size_t>::max());
@@ -323,7 +328,7 @@ HttpServer::~HttpServer() {
   }
   changed_.notify_all();
   const char wake = 'x';
-  [[maybe_unused]] const ssize_t written = ::write(wakeWrite_, &wake, 1);
+  [[maybe_unused]] const ssize_t written = ::write(wakeWrite_.get(), &wake, 1);
   acceptThread_.join();
   std::vector<std::thread> connections;
   {
@@ -332,10 +337,19 @@ HttpServer::~HttpServer() {
   }
   for (std::thread& connection : connections) connection.join();
   engine_->SetListening(-1);
-  ::close(listenSocket_);
-  ::close(wakeRead_);
-  ::close(wakeWrite_);
-  SSL_CTX_free(static_cast<SSL_CTX*>(tlsContext_));
+}
+
+void HttpServer::TlsContextFree::operator()(ssl_ctx_st* context) const {
+  SSL_CTX_free(context);
+}
+
+HttpServer::Descriptor::~Descriptor() {
+  Reset(-1);
+}
+
+void HttpServer::Descriptor::Reset(int fd) {
+  if (fd_ >= 0) ::close(fd_);
+  fd_ = fd;
 }
 
 std::string HttpServer::Origin() const {
@@ -399,13 +413,13 @@ bool HttpServer::Stopping() const {
 
 void HttpServer::AcceptLoop() {
   for (;;) {
-    pollfd fds[2] = {{listenSocket_, POLLIN, 0}, {wakeRead_, POLLIN, 0}};
+    pollfd fds[2] = {{listenSocket_.get(), POLLIN, 0}, {wakeRead_.get(), POLLIN, 0}};
     if (::poll(fds, 2, -1) < 0) {
       if (errno == EINTR) continue;
       return;
     }
     if (fds[1].revents != 0) return;
-    const int socket = ::accept4(listenSocket_, nullptr, nullptr, SOCK_CLOEXEC);
+    const int socket = ::accept4(listenSocket_.get(), nullptr, nullptr, SOCK_CLOEXEC);
     if (socket < 0) continue;
     std::lock_guard lock(mutex_);
     if (stopping_) {
@@ -417,12 +431,12 @@ void HttpServer::AcceptLoop() {
 }
 
 void HttpServer::Serve(int socket) {
+  Descriptor owned;
+  owned.Reset(socket);
   {
     std::unique_lock lock(mutex_);
     if (stallConnections_) {
       changed_.wait(lock, [this] { return stopping_; });
-      lock.unlock();
-      ::close(socket);
       return;
     }
   }
@@ -432,13 +446,15 @@ void HttpServer::Serve(int socket) {
   connection.fd = socket;
 
   bool ready = true;
-  if (tlsContext_ != nullptr) {
-    connection.ssl = SSL_new(static_cast<SSL_CTX*>(tlsContext_));
-    ready = connection.ssl != nullptr && SSL_set_fd(connection.ssl, socket) == 1;
+  std::unique_ptr<SSL, SslFree> ssl;
+  if (tlsContext_) {
+    ssl.reset(SSL_new(tlsContext_.get()));
+    connection.ssl = ssl.get();
+    ready = ssl && SSL_set_fd(ssl.get(), socket) == 1;
     while (ready) {
-      const int rc = SSL_accept(connection.ssl);
+      const int rc = SSL_accept(ssl.get());
       if (rc == 1) break;
-      const int error = SSL_get_error(connection.ssl, rc);
+      const int error = SSL_get_error(ssl.get(), rc);
       if (error == SSL_ERROR_WANT_READ) {
         ready = connection.Wait(POLLIN, kReadTimeoutMs);
       } else if (error == SSL_ERROR_WANT_WRITE) {
@@ -454,7 +470,7 @@ void HttpServer::Serve(int socket) {
   connection.stream = &stream;
   tCurrent = &connection;
   for (int left = kKeepAliveMaxRequests; ready && left > 0; --left) {
-    const bool buffered = connection.ssl != nullptr && SSL_pending(connection.ssl) > 0;
+    const bool buffered = ssl && SSL_pending(ssl.get()) > 0;
     if (!buffered && !connection.Wait(POLLIN, kKeepAliveTimeoutMs)) break;
     bool closed = false;
     const bool ok = engine_->process_request(stream, left == 1, closed, nullptr);
@@ -462,12 +478,11 @@ void HttpServer::Serve(int socket) {
   }
   tCurrent = nullptr;
 
-  if (connection.ssl != nullptr) {
-    if (ready && !connection.muted) SSL_shutdown(connection.ssl);
-    SSL_free(connection.ssl);
+  if (ssl) {
+    if (ready && !connection.muted) SSL_shutdown(ssl.get());
+    ssl.reset();
     ERR_clear_error();
   }
-  ::close(socket);
 }
 
 void HttpServer::Record(const httplib::Request& request) {

@@ -38,6 +38,8 @@
 #include <thread>
 #include <vector>
 
+struct ssl_ctx_st;
+
 namespace newsbar::test {
 
 // One request as it arrived.
@@ -116,12 +118,28 @@ class HttpServer {
   void Dispatch(const httplib::Request& request, httplib::Response& response);
   void Record(const httplib::Request& request);
 
+  struct TlsContextFree {
+    void operator()(ssl_ctx_st* context) const;
+  };
+  class Descriptor {  // a file descriptor, closed with the object
+   public:
+    Descriptor() = default;
+    ~Descriptor();
+    Descriptor(const Descriptor&) = delete;
+    Descriptor& operator=(const Descriptor&) = delete;
+    void Reset(int fd);
+    int get() const { return fd_; }
+
+   private:
+    int fd_ = -1;
+  };
+
   Scheme scheme_;
   int port_ = 0;
-  int listenSocket_ = -1;
-  int wakeRead_ = -1;  // readable once the server is stopping
-  int wakeWrite_ = -1;
-  void* tlsContext_ = nullptr;  // SSL_CTX*, owned
+  Descriptor listenSocket_;
+  Descriptor wakeRead_;  // readable once the server is stopping
+  Descriptor wakeWrite_;
+  std::unique_ptr<ssl_ctx_st, TlsContextFree> tlsContext_;
   std::unique_ptr<Engine> engine_;
   std::thread acceptThread_;
 
