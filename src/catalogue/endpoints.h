@@ -8,9 +8,9 @@ namespace newsbar {
 
 struct Endpoints {
   // Host (optionally host:port) serving both programmes, for http and https alike.
-  std::string catalogueHost;
+  std::string catalogueHost{};
   // URL asked with HEAD for its Date header.
-  std::string timeUrl;
+  std::string timeUrl{};
   // Port overrides for the two schemes when catalogueHost carries none (0 = scheme default).
   int httpPort = 0;
   int httpsPort = 0;

@@ -23,7 +23,7 @@ struct LoadResult {
   std::vector<Row> rows;  // every cell in UTF-8
   int lastRow = -99;
   int loopMode = -99;
-  int signals = 0;  // contentChanged events of the hand-over box
+  int signalCount = 0;  // contentChanged events of the hand-over box
   Text doneContent;
 };
 
@@ -55,7 +55,7 @@ inline LoadResult RunWorker(const Endpoints& endpoints) {
   LoadResult result;
   QEventLoop loop;
   QObject::connect(&doneBox, &EditBox::contentChanged, &loop, [&] {
-    ++result.signals;
+    ++result.signalCount;
     // What the window's verdict would see.
     result.lastRow = lastRow.load();
     result.rows = ListRows(list);

@@ -537,6 +537,9 @@ int CatalogueFixture::TimePort() const {
 int CatalogueFixture::MediaPort() const {
   return impl_->mediaHost.port;
 }
+int CatalogueFixture::CombinedPort() const {
+  return impl_->relay ? impl_->relay->Port() : 0;
+}
 
 void CatalogueFixture::SetEpisodes(FixtureProgramme programme,
                                    std::vector<FixtureEpisode> episodes) {
