@@ -29,8 +29,11 @@ int main(int argc, char** argv) {
 
   using newsbar::test::CatalogueFixture;
   using newsbar::test::FixtureProgramme;
-  CatalogueFixture fixture(
-      {.timePort = std::atoi(argv[2]), .combined = true, .combinedPort = std::atoi(argv[1])});
+  // Clips of two minutes, so an episode is still playing when you look.
+  CatalogueFixture fixture({.timePort = std::atoi(argv[2]),
+                            .combined = true,
+                            .combinedPort = std::atoi(argv[1]),
+                            .clipMilliseconds = 120000});
 
   const std::time_t now = std::time(nullptr);
   std::tm gmt{};

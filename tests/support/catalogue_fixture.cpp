@@ -491,10 +491,10 @@ CatalogueFixture::CatalogueFixture(FixtureOptions options) : impl_(std::make_uni
   impl_->media["morning.png"] = {MakeCoverPng(64, {230, 140, 40}, {250, 210, 90}), "image/png"};
   impl_->media["evening.png"] = {MakeCoverPng(64, {40, 60, 140}, {120, 90, 200}), "image/png"};
   for (int i = 0; i < 8; ++i) {
-    impl_->media["morning-" + std::to_string(i) + ".wav"] = {MakeToneWav(1500, 440.0 + 40 * i),
-                                                             "audio/wav"};
-    impl_->media["evening-" + std::to_string(i) + ".wav"] = {MakeToneWav(1500, 330.0 + 40 * i),
-                                                             "audio/wav"};
+    impl_->media["morning-" + std::to_string(i) + ".wav"] = {
+        MakeToneWav(options.clipMilliseconds, 440.0 + 40 * i), "audio/wav"};
+    impl_->media["evening-" + std::to_string(i) + ".wav"] = {
+        MakeToneWav(options.clipMilliseconds, 330.0 + 40 * i), "audio/wav"};
   }
   impl_->Start(impl_->http);
   impl_->Start(impl_->https);

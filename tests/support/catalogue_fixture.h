@@ -47,6 +47,8 @@ struct FixtureOptions {
   // a connection closed without a reply.)
   bool combined = false;
   int combinedPort = 0;  // 0 = ephemeral
+  // Length of the generated audio clips (a tone each).
+  int clipMilliseconds = 1500;
 };
 
 // How a programme's catalogue request is answered.
