@@ -21,6 +21,8 @@ void PlayerWindow::SetUpListColumns() {
   episodeList->setHeaderLabels({QStringLiteral("标题"), QStringLiteral("链接"),
                                 QStringLiteral("图片"), QStringLiteral("状态"),
                                 QStringLiteral("bak")});
+  // Fixed widths: the hidden last column must not be stretched over the rest.
+  episodeList->header()->setStretchLastSection(false);
   const int widths[] = {310, 0, 0, 85, 0};
   for (int column = 0; column < 5; ++column) {
     if (widths[column] == 0) {
@@ -29,7 +31,6 @@ void PlayerWindow::SetUpListColumns() {
       episodeList->setColumnWidth(column, widths[column]);
     }
   }
-  episodeList->header()->setStretchLastSection(false);
 }
 
 // With nothing selected the row is -1, which stops playback.

@@ -53,6 +53,8 @@ QHeaderView::section {
   background: #eef0f3; color: #5b6472; border: none;
   border-right: 1px solid #e1e4e9; border-bottom: 1px solid #e1e4e9; padding: 2px 6px;
 }
+QHeaderView::section:first { padding-left: 14px; }
+QTreeWidget::branch:selected { background: #d8e7fb; }
 )";
 
 }  // namespace
@@ -160,10 +162,19 @@ void PlayerWindow::ApplyLook() {
   elapsedLabel->setAlignment(Qt::AlignLeft | Qt::AlignVCenter);
   totalLabel->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
 
+  // A quiet tile behind the cover and the retry button, so both read as one square.
   cover->setAlignment(Qt::AlignCenter);
+  const QString tile = QStringLiteral("background-color: #e8ebf0; border-radius: 6px;");
+  cover->setStyleSheet(tile);
+  retryButton->setAttribute(Qt::WA_StyledBackground, true);
+  retryButton->setStyleSheet(tile);
   collapseButton->setFont(PixelFont(11));
   episodeList->setFont(PixelFont(12));
   episodeList->setAlternatingRowColors(true);
+  // The list sits 8 px left of the window's edge; an empty branch area of that width
+  // brings the titles back into view.
+  episodeList->setRootIsDecorated(true);
+  episodeList->setIndentation(10);
   episodeList->header()->setFont(PixelFont(11));
   // Picture-only buttons still need a name for tooltips and screen readers.
   const std::pair<PictureButton*, const char*> names[] = {

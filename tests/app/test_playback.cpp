@@ -234,23 +234,29 @@ TEST_F(Playback, LongEpisodeSeeksBySliderAndByHoldingTheButtons) {
   EXPECT_EQ(Utf8(window->totalLabel->Caption()), "20分34秒");
 
   // Once a second the slider and the elapsed label follow the media.
-  ASSERT_TRUE(WaitUntil([&] { return window->progress->Position() >= 1; }, 2500));
+  ASSERT_TRUE(WaitUntil([&] { return window->progress->Position() >= 1; }, 5000));
   EXPECT_EQ(window->elapsedLabel->Caption(),
             FormatDuration(window->progress->Position(), Gbk("m分s秒")));
 
-  // A move by the user plays from the new position.
+  // A move by the user plays from the new position. Over HTTP the media may take a
+  // moment to get there after the seek has been issued.
+  auto mediaReaches = [&](int seconds) {
+    return WaitUntil([&] { return std::abs(window->Media().Position() - seconds * 1000) < 1500; },
+                     4000);
+  };
   window->progress->setFocus();
   QTest::keyClick(window->progress, Qt::Key_PageUp);
   const int moved = window->progress->Position();
   ASSERT_GT(moved, 0);
-  EXPECT_LT(std::abs(window->Media().Position() - moved * 1000), 1000);
+  EXPECT_TRUE(mediaReaches(moved));
 
   // Hold next for about a second: ten steps of 10 s on the slider, media untouched.
-  int mediaAtRelease = -1;
   int sliderAtRelease = -1;
+  bool mediaFollowedRelease = false;
   QObject::connect(window->nextButton, &QAbstractButton::released, window.get(), [&] {
-    mediaAtRelease = window->Media().Position();
+    // Between the release and the click that follows it.
     sliderAtRelease = window->progress->Position();
+    mediaFollowedRelease = mediaReaches(sliderAtRelease);
   });
   QTest::mousePress(window->nextButton, Qt::LeftButton);
   EXPECT_EQ(SeekDirection, 1);
@@ -268,7 +274,7 @@ TEST_F(Playback, LongEpisodeSeeksBySliderAndByHoldingTheButtons) {
   // the hold then starts the next row, here the only one again.
   QTest::mouseRelease(window->nextButton, Qt::LeftButton);
   EXPECT_EQ(sliderAtRelease, held);
-  EXPECT_LT(std::abs(mediaAtRelease - held * 1000), 1000);
+  EXPECT_TRUE(mediaFollowedRelease);
   EXPECT_EQ(SeekDirection, 0);
   EXPECT_EQ(window->seekTimer->Interval(), 0);
   EXPECT_EQ(window->playTimer->Interval(), 1000);

@@ -230,6 +230,8 @@ TEST(EpisodeList, ColumnsAndWindowHeights) {
     EXPECT_EQ(window.episodeList->header()->sectionSize(column), widths[column]) << column;
     EXPECT_EQ(window.episodeList->isColumnHidden(column), widths[column] == 0) << column;
   }
+  // Both visible columns fit beside each other: nothing to scroll sideways.
+  EXPECT_EQ(window.episodeList->header()->length(), 395);
   EXPECT_EQ(Utf8(window.episodeList->CellText(0, 3)), "正在播放...");
   EXPECT_EQ(Utf8(window.episodeList->CellText(1, 3)), "01分02秒");
 
