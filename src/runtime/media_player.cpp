@@ -56,6 +56,13 @@ bool AcceptableName(std::string_view name) {
   return prefix == "http" || prefix == "https" || prefix == "file";
 }
 
+// How long a seek may take before Play or Stop carries on without it (a slow stream).
+constexpr std::chrono::milliseconds kSeekBound{5000};
+
+// A seek to 3 s may read back as 2.9999999 s; truncating that to 2999 ms would be a lie.
+// Anything within a microsecond of the next millisecond counts as that millisecond.
+constexpr double kRoundingSlackMs = 0.001;
+
 int TruncateToInt(double value) {
   if (!std::isfinite(value)) return 0;
   return static_cast<int>(std::clamp(std::trunc(value), double{INT_MIN}, double{INT_MAX}));
@@ -84,10 +91,44 @@ struct MediaPlayer::Impl {
     int flag = pause ? 1 : 0;
     return mpv_set_property(mpv.get(), "pause", MPV_FORMAT_FLAG, &flag) >= 0;
   }
+  // Seeks and returns once mpv has carried the seek out (bounded), so that the position
+  // read next is the new one: mpv only queues a seek, and until its play loop runs it, the
+  // position reads as before.
   bool SeekTo(double seconds) {
+    DrainEvents();
+    if (!loaded) return false;
+    bool seekable = false;
+    const bool wait = GetFlag("seekable", &seekable) && seekable;
     const std::string target = std::to_string(std::max(0.0, seconds));
     const char* command[] = {"seek", target.c_str(), "absolute+exact", nullptr};
-    return mpv_command(mpv.get(), command) >= 0;
+    if (mpv_command(mpv.get(), command) < 0) return false;
+    if (!wait) return true;
+    using Clock = std::chrono::steady_clock;
+    const auto deadline = Clock::now() + kSeekBound;
+    bool started = false;
+    for (;;) {
+      const auto left = std::chrono::duration<double>(deadline - Clock::now()).count();
+      if (left <= 0) return true;  // issued; the position catches up later
+      const mpv_event* event = mpv_wait_event(mpv.get(), left);
+      if (event->event_id == MPV_EVENT_SEEK) {
+        started = true;
+      } else if (event->event_id == MPV_EVENT_PLAYBACK_RESTART && started) {
+        return true;
+      } else if (!NoteEnd(event)) {
+        return false;
+      }
+    }
+  }
+
+  // Takes note of the end of our file; false when it has ended.
+  bool NoteEnd(const mpv_event* event) {
+    if (event->event_id == MPV_EVENT_END_FILE) {
+      const auto* end = static_cast<const mpv_event_end_file*>(event->data);
+      if (end->playlist_entry_id == entryId) loaded = false;
+    } else if (event->event_id == MPV_EVENT_SHUTDOWN) {
+      loaded = false;
+    }
+    return loaded;
   }
 
   // Reads what mpv has reported meanwhile; notices when our file has ended on its own
@@ -97,12 +138,7 @@ struct MediaPlayer::Impl {
     for (;;) {
       const mpv_event* event = mpv_wait_event(mpv.get(), 0);
       if (event->event_id == MPV_EVENT_NONE) return;
-      if (event->event_id == MPV_EVENT_END_FILE) {
-        const auto* end = static_cast<const mpv_event_end_file*>(event->data);
-        if (end->playlist_entry_id == entryId) loaded = false;
-      } else if (event->event_id == MPV_EVENT_SHUTDOWN) {
-        loaded = false;
-      }
+      NoteEnd(event);
     }
   }
 
@@ -256,9 +292,9 @@ int MediaPlayer::Position() {
   bool eof = false;
   // At the end the position is the length, as the end of a file always read before.
   if (impl_->GetFlag("eof-reached", &eof) && eof && impl_->GetDouble("duration", &seconds))
-    return TruncateToInt(seconds * 1000);
+    return TruncateToInt(seconds * 1000 + kRoundingSlackMs);
   if (!impl_->GetDouble("time-pos", &seconds)) return -1;
-  return TruncateToInt(std::max(0.0, seconds) * 1000);
+  return TruncateToInt(std::max(0.0, seconds) * 1000 + kRoundingSlackMs);
 }
 
 int MediaPlayer::Length() {
