@@ -1,0 +1,117 @@
+// The morning catalogue served by a faulty server, the evening one and the time healthy:
+// whatever the fault, the load ends within the request bound, the window keeps handling
+// events meanwhile, and the evening programme is listed alone, complete and in order.
+// With both programmes faulty the window shows the failure, and a retry against a
+// healthy server then lists everything.
+#include <gtest/gtest.h>
+
+#include <QTest>
+
+#include "hardening_harness.h"
+#include "support/fault_server.h"
+
+namespace newsbar::test {
+namespace {
+
+// The catalogue request gives up after 15 s without progress; the rest of the load
+// (time, evening page, list) takes well under a second on loopback.
+constexpr auto kLoadBound = 25s;
+// Longest the window may go without handling events while the worker loads.
+constexpr auto kResponsive = 2s;
+
+class MorningCatalogueFault : public testing::TestWithParam<Fault> {};
+
+TEST_P(MorningCatalogueFault, EveningListedAloneWithinTheBound) {
+  CatalogueFixture fixture;
+  FillFixture(fixture, 3);
+  const auto morning = fixture.MakeEpisodes(FixtureProgramme::kMorning, 2020, 7, 20, 3);
+  const auto evening = fixture.MakeEpisodes(FixtureProgramme::kEvening, 2020, 7, 20, 3);
+  // The server goes first when the test ends, so a worker still held by it is let go.
+  WindowRun run(fixture.Endpoints());
+  FaultServer server(GetParam(), CatalogueFixture::PageJson(morning));
+  run.SetEndpoints(WithMorningAt(fixture, server.Port()));
+  run.Start();
+  ASSERT_TRUE(run.WaitForVerdict(kLoadBound + 5s)) << run.StatusText();
+  EXPECT_LE(run.TimeToVerdict(), kLoadBound);
+  EXPECT_LE(run.FreezeBeforeVerdict(), kResponsive);
+
+  if (GetParam() != Fault::kRefuse) {
+    EXPECT_GE(server.ConnectionCount(), 1u);
+  }
+  ASSERT_TRUE(run.ShowsPlaying()) << run.StatusText();
+  EXPECT_EQ(ListedTitles(run.Rows()), Titles(evening));
+  // Every listed row is a whole evening episode: its links and its duration text.
+  const auto rows = run.Rows();
+  for (std::size_t i = 0; i < rows.size(); ++i) {
+    EXPECT_EQ(rows[i][1], evening[i].audioUrl);
+    EXPECT_EQ(rows[i][2], evening[i].coverUrl);
+    EXPECT_FALSE(rows[i][4].empty());
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(Faults, MorningCatalogueFault,
+                         testing::Values(Fault::kRefuse, Fault::kSilent, Fault::kHeadersThenStall,
+                                         Fault::kEndlessBody, Fault::kEarlyClose, Fault::kNotFound,
+                                         Fault::kServerError, Fault::kHtml, Fault::kTruncated,
+                                         Fault::kDrip, Fault::kDripBody, Fault::kRedirectLoop),
+                         [](const testing::TestParamInfo<Fault>& info) {
+                           return std::string(FaultName(info.param));
+                         });
+
+// A redirect loop is followed only so far: the server sees a bounded number of hops.
+TEST(CatalogueRedirectLoop, GivesUpAfterFewHops) {
+  CatalogueFixture fixture;
+  FillFixture(fixture, 2);
+  WindowRun run(fixture.Endpoints());
+  FaultServer server(Fault::kRedirectLoop);
+  run.SetEndpoints(WithMorningAt(fixture, server.Port()));
+  run.Start();
+  ASSERT_TRUE(run.WaitForVerdict(kLoadBound));
+  EXPECT_GE(server.RequestCount(), 2u);
+  EXPECT_LE(server.RequestCount(), 31u);
+}
+
+// Both programmes unreachable: the failure is shown; the servers come back and a retry
+// lists both programmes, nothing twice.
+TEST(BothCataloguesFaulty, FailureThenRetryListsEverything) {
+  CatalogueFixture fixture;
+  FillFixture(fixture, 2);
+  WindowRun run(fixture.Endpoints());
+  FaultServer morning(Fault::kHtml);
+  FaultServer evening(Fault::kRefuse);
+  Endpoints broken = WithMorningAt(fixture, morning.Port());
+  broken.httpsPort = evening.Port();
+  run.SetEndpoints(broken);
+  run.Start();
+  ASSERT_TRUE(run.WaitForVerdict(kLoadBound));
+  EXPECT_TRUE(run.ShowsFailure()) << run.StatusText();
+  EXPECT_TRUE(run.Rows().empty());
+  EXPECT_FALSE(run.window().playPauseButton->isEnabled());
+
+  run.SetEndpoints(fixture.Endpoints());
+  QTest::mouseClick(run.window().retryButton, Qt::LeftButton);
+  ASSERT_TRUE(run.WaitForVerdict(kLoadBound));
+  ASSERT_TRUE(run.ShowsPlaying()) << run.StatusText();
+  EXPECT_EQ(run.Rows().size(), 4u);
+  EXPECT_TRUE(run.window().retryButton->isHidden());
+}
+
+// The https side pointed at a server that speaks plain HTTP (or nothing): the handshake
+// fails and the morning programme is listed alone.
+TEST(EveningCatalogueFault, PlainServerBehindHttpsGivesTheMorningAlone) {
+  CatalogueFixture fixture;
+  FillFixture(fixture, 2);
+  const auto morning = fixture.MakeEpisodes(FixtureProgramme::kMorning, 2020, 7, 20, 2);
+  WindowRun run(fixture.Endpoints());
+  FaultServer plain(Fault::kNone, CatalogueFixture::PageJson(morning));
+  Endpoints endpoints = fixture.Endpoints();
+  endpoints.httpsPort = plain.Port();
+  run.SetEndpoints(endpoints);
+  run.Start();
+  ASSERT_TRUE(run.WaitForVerdict(kLoadBound));
+  ASSERT_TRUE(run.ShowsPlaying()) << run.StatusText();
+  EXPECT_EQ(ListedTitles(run.Rows()), Titles(morning));
+}
+
+}  // namespace
+}  // namespace newsbar::test

@@ -1,0 +1,161 @@
+// The cover or the audio of the first episode served by a faulty server. Both are
+// fetched on the window's thread, so the window may freeze, but never for longer than
+// the transport's bound (10 s for the cover, the media player's 10 s open bound for the
+// audio); afterwards playback goes on as the failure path says: no cover and the
+// episode plays, or the episode counts as ended and the next one starts. The list
+// itself is never touched by either fault.
+#include <gtest/gtest.h>
+
+#include <unistd.h>
+#include <QBuffer>
+#include <QImage>
+#include <QMovie>
+
+#include <cstdio>
+#include <cstdlib>
+
+#include "hardening_harness.h"
+#include "support/fault_server.h"
+#include "support/media_files.h"
+
+namespace newsbar::test {
+namespace {
+
+// The cover download's whole-exchange limit, and the media player's open bound.
+constexpr auto kCoverBound = 10s;
+constexpr auto kOpenBound = 10s;
+// What a blocked call may add on a busy machine (sanitizer builds included).
+constexpr auto kSlack = 3s;
+
+std::string CoverPng() {
+  QImage image(48, 48, QImage::Format_RGB32);
+  image.fill(QColor(200, 90, 40));
+  QByteArray png;
+  QBuffer buffer(&png);
+  buffer.open(QIODevice::WriteOnly);
+  image.save(&buffer, "PNG");
+  return png.toStdString();
+}
+
+std::string ToneWav(double seconds) {
+  char path[] = "/tmp/newsbar-hardening-XXXXXX";
+  const int fd = mkstemp(path);
+  if (fd >= 0) close(fd);
+  WriteWav(path, seconds);
+  const ByteSet bytes = ReadFileBytes(path);
+  std::remove(path);
+  return std::string(bytes.begin(), bytes.end());
+}
+
+// The evening page alone (the morning one empty), its first episode's cover or audio
+// taken from `server`.
+struct PlaybackScene {
+  enum class Part { kCover, kAudio };
+
+  PlaybackScene(CatalogueFixture& fixture, FaultServer& server, Part part) {
+    fixture.SetFailure(FixtureProgramme::kMorning, FixtureFailure::kEmptyList);
+    episodes = fixture.MakeEpisodes(FixtureProgramme::kEvening, 2020, 7, 20, 2);
+    if (part == Part::kCover) {
+      episodes[0].coverUrl = server.Url("/cover.png");
+    } else {
+      episodes[0].audioUrl = server.Url("/episode.wav");
+    }
+    fixture.SetEpisodes(FixtureProgramme::kEvening, episodes);
+    fixture.SetDateHeader("Mon, 20 Jul 2020 12:00:00 GMT");
+  }
+
+  std::vector<FixtureEpisode> episodes;
+};
+
+// Nothing but the status column of the played rows may change in the list.
+void ExpectListIntact(WindowRun& run, const std::vector<FixtureEpisode>& episodes) {
+  const auto rows = run.Rows();
+  ASSERT_EQ(rows.size(), episodes.size());
+  for (std::size_t i = 0; i < rows.size(); ++i) {
+    EXPECT_EQ(rows[i][0], episodes[i].title);
+    EXPECT_EQ(rows[i][1], episodes[i].audioUrl);
+    EXPECT_EQ(rows[i][2], episodes[i].coverUrl);
+    EXPECT_FALSE(rows[i][4].empty());
+  }
+}
+
+bool ShowsCover(PlayerWindow& window) {
+  return !window.cover->StillImage().isNull() || window.cover->Animation() != nullptr;
+}
+
+class CoverFault : public testing::TestWithParam<Fault> {};
+
+TEST_P(CoverFault, NoCoverAndTheEpisodePlays) {
+  CatalogueFixture fixture;
+  WindowRun run(fixture.Endpoints());
+  FaultServer server(GetParam(), CoverPng(), "image/png");
+  PlaybackScene scene(fixture, server, PlaybackScene::Part::kCover);
+  FreezeProbe probe;
+
+  run.Start();
+  ASSERT_TRUE(run.WaitForVerdict(kCoverBound + 10s)) << run.StatusText();
+  EXPECT_LE(probe.Longest(), kCoverBound + kSlack);
+  if (GetParam() != Fault::kRefuse) {
+    EXPECT_GE(server.ConnectionCount(), 1u);
+  }
+
+  PlayerWindow& window = run.window();
+  EXPECT_EQ(run.StatusText(), scene.episodes[0].title);
+  if (GetParam() == Fault::kNone) {
+    EXPECT_TRUE(ShowsCover(window));
+  } else {
+    EXPECT_FALSE(ShowsCover(window)) << window.cover->Picture().size() << " bytes";
+  }
+  // The audio was opened all the same: its length is on the total label.
+  EXPECT_EQ(Utf8(window.totalLabel->Caption()), "00分01秒");
+  EXPECT_EQ(run.Rows()[0][3], "正在播放...");
+  ExpectListIntact(run, scene.episodes);
+}
+
+INSTANTIATE_TEST_SUITE_P(Faults, CoverFault,
+                         testing::Values(Fault::kNone, Fault::kRefuse, Fault::kSilent,
+                                         Fault::kHeadersThenStall, Fault::kEndlessBody,
+                                         Fault::kEarlyClose, Fault::kNotFound, Fault::kServerError,
+                                         Fault::kHtml, Fault::kTruncated, Fault::kDrip,
+                                         Fault::kDripBody, Fault::kRedirectLoop),
+                         [](const testing::TestParamInfo<Fault>& info) {
+                           return std::string(FaultName(info.param));
+                         });
+
+class AudioFault : public testing::TestWithParam<Fault> {};
+
+TEST_P(AudioFault, NextEpisodeStartsWithinTheBound) {
+  CatalogueFixture fixture;
+  WindowRun run(fixture.Endpoints());
+  FaultServer server(GetParam(), ToneWav(4.0), "audio/wav");
+  PlaybackScene scene(fixture, server, PlaybackScene::Part::kAudio);
+  FreezeProbe probe;
+
+  run.Start();
+  // The first episode cannot be played: within the open bound and a tick of the play
+  // timer the second one is playing.
+  const bool movedOn =
+      WaitFor([&] { return run.StatusText() == scene.episodes[1].title; }, kOpenBound + 15s);
+  EXPECT_TRUE(movedOn) << run.StatusText();
+  EXPECT_LE(probe.Longest(), kOpenBound + kSlack);
+  if (GetParam() != Fault::kRefuse) {
+    EXPECT_GE(server.ConnectionCount(), 1u);
+  }
+  const auto rows = run.Rows();
+  ASSERT_EQ(rows.size(), 2u);
+  EXPECT_EQ(rows[1][3], "正在播放...");
+  EXPECT_EQ(rows[0][3], rows[0][4]);
+  ExpectListIntact(run, scene.episodes);
+}
+
+INSTANTIATE_TEST_SUITE_P(Faults, AudioFault,
+                         testing::Values(Fault::kRefuse, Fault::kSilent, Fault::kHeadersThenStall,
+                                         Fault::kEndlessBody, Fault::kEarlyClose, Fault::kNotFound,
+                                         Fault::kServerError, Fault::kHtml, Fault::kTruncated,
+                                         Fault::kDrip, Fault::kDripBody, Fault::kRedirectLoop),
+                         [](const testing::TestParamInfo<Fault>& info) {
+                           return std::string(FaultName(info.param));
+                         });
+
+}  // namespace
+}  // namespace newsbar::test
