@@ -6,8 +6,14 @@
 // "[3]", "['img194_194']") are relative to the root and inserted verbatim; the empty path
 // is the root itself.
 //
-// A document is used only on the thread that constructed it. Copies share the engine.
-// Nothing here throws or reports: a failed statement yields false, empty text or 0.
+// A document is used only on the thread that constructed it (any thread, as long as the
+// process has a QCoreApplication; without one no engine can be made and every operation
+// gives its empty value). Copies share the engine. Nothing here throws or reports: a
+// failed statement yields false, empty text or 0, and one that runs past the engine's
+// time limit (ScriptControl::kTimeLimit) is stopped and fails the same way.
+//
+// Texts stored by SetValue keep each backslash as U+2400 inside the engine; the
+// operations that return text turn it back into a backslash.
 #pragma once
 
 #include <functional>
@@ -61,6 +67,8 @@ class JsonDocument {
   virtual Text GetText(std::string_view path = {}, bool asJson = false);
   virtual int GetMemberNames(std::vector<Text>& names, std::string_view path = {});
   virtual int GetCount(std::string_view path = {});
+  // A new, independent document holding a copy of the value at path (nothing when the
+  // path is missing).
   virtual JsonDocument GetObject(std::string_view path = {});
   virtual bool ArrayAdd(std::string_view value = {}, std::string_view path = {},
                         bool valueIsJson = false, bool atFront = false);

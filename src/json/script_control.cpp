@@ -38,7 +38,9 @@ class Watchdog {
     }
     const std::uint64_t id = ++lastId_;
     entries_.push_back({id, engine, deadline});
-    wake_.notify_one();
+    // Wake the timer thread only when this deadline comes before the one it sleeps until;
+    // as every deadline lies the same span ahead, that is mostly when it has none.
+    if (deadline < sleepsUntil_) wake_.notify_one();
     return id;
   }
 
@@ -80,6 +82,7 @@ class Watchdog {
           next = std::min(next, entry.deadline);
         }
       }
+      sleepsUntil_ = next;
       if (next == std::chrono::steady_clock::time_point::max()) {
         wake_.wait(lock);
       } else {
@@ -92,6 +95,7 @@ class Watchdog {
   std::condition_variable wake_;
   std::vector<Entry> entries_;
   std::uint64_t lastId_ = 0;
+  std::chrono::steady_clock::time_point sleepsUntil_ = std::chrono::steady_clock::time_point::max();
   bool stopping_ = false;
   std::thread thread_;
 };
@@ -151,7 +155,8 @@ ScriptValue Convert(const QJSValue& value) {
   if (value.isNull()) return ScriptValue::Null();
   if (value.isBool()) return ScriptValue::FromBool(value.toBool());
   if (value.isNumber()) return ScriptValue::FromNumber(value.toNumber());
-  if (value.isString()) return ScriptValue::FromText(FromEngine(value.toString()));
+  if (value.isString())
+    return ScriptValue::FromText(FromEngine(value.toString()), value.toNumber());
   return ScriptValue::FromObject(FromEngine(value.toString()), value.toNumber());
 }
 
@@ -182,11 +187,10 @@ ScriptValue ScriptValue::FromNumber(double value) {
   return result;
 }
 
-ScriptValue ScriptValue::FromText(newsbar::Text value) {
+ScriptValue ScriptValue::FromText(newsbar::Text value, double number) {
   ScriptValue result;
   result.kind_ = Kind::Text;
   result.bool_ = !value.empty();
-  const double number = QJSValue(ToEngine(value)).toNumber();
   result.number_ = std::isnan(number) ? 0 : number;
   result.text_ = std::move(value);
   return result;

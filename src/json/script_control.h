@@ -42,7 +42,8 @@ class ScriptValue {
   static ScriptValue Null();
   static ScriptValue FromBool(bool value);
   static ScriptValue FromNumber(double value);
-  static ScriptValue FromText(newsbar::Text value);
+  // number is the engine's number for the text (NaN when it is not one).
+  static ScriptValue FromText(newsbar::Text value, double number);
   // An object (array, function, ...): true, with the engine's text and number of it.
   static ScriptValue FromObject(newsbar::Text text, double number);
 

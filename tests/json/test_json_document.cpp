@@ -109,6 +109,26 @@ TEST(DocumentLoad, RejectsTextThatIsNotJson) {
   }
 }
 
+TEST(DocumentLoad, RefusalRecordPointsAtTheFault) {
+  JsonDocument doc;
+  ScriptError error;
+  // The engine's own parser would take "2." as a number.
+  EXPECT_FALSE(doc.Load("{\r\n  \"a\": [1,\r\n  2.],\r\n  \"b\": 0}", false, &error));
+  EXPECT_EQ(error.Number, kScriptSyntaxError);
+  EXPECT_EQ(error.Source, "SyntaxError");
+  EXPECT_EQ(error.Line, 3);
+  EXPECT_EQ(error.Column, 5);
+  EXPECT_EQ(error.Text, "  2.],");
+
+  // Nesting far beyond any catalogue: refused cleanly, whether well formed or not.
+  const std::string deep = std::string(100000, '[') + std::string(100000, ']');
+  EXPECT_FALSE(doc.Load(deep, false, &error));
+  EXPECT_EQ(error.Number, kScriptSyntaxError);
+  EXPECT_FALSE(doc.Load(deep.substr(0, 150000), false, &error));
+  EXPECT_EQ(error.Number, kScriptSyntaxError);
+  EXPECT_TRUE(doc.Load(std::string(200, '[') + std::string(200, ']')));
+}
+
 TEST(DocumentLoad, AcceptsEveryKindOfJsonRoot) {
   JsonDocument doc;
   ScriptError error;
