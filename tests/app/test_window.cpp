@@ -253,3 +253,22 @@ TEST(EpisodeList, ColumnsAndWindowHeights) {
 
 }  // namespace
 }  // namespace newsbar::test
+
+namespace newsbar::test {
+namespace {
+
+TEST(CloseButton, EndsTheProcessAtOnceWithCodeZero) {
+  // Re-runs this test alone in a fresh process: safer than forking one with threads.
+  GTEST_FLAG_SET(death_test_style, "threadsafe");
+  EXPECT_EXIT(
+      {
+        PlayerWindow window(nullptr);
+        window.CreateAndShow();
+        QTest::mouseClick(window.closeButton, Qt::LeftButton);
+        std::exit(3);  // not reached when the click ends the process
+      },
+      testing::ExitedWithCode(0), "");
+}
+
+}  // namespace
+}  // namespace newsbar::test
