@@ -1,0 +1,178 @@
+// newsbar-bench-load: how the catalogue load grows with the number of episodes.
+//
+//   CatalogueLoad/N      the worker's steps after the downloads, for two pages of N
+//                        episodes: two documents (each with its engine), both loads, every
+//                        episode read by path, the merge and filter, and the rows appended
+//                        from a worker thread to the list on the window's thread.
+//   CatalogueWorker/N    the worker itself against a loopback server, the three requests
+//                        included, as a check that the steps above are what it does.
+//
+// Google Benchmark runs on a thread of its own while this thread runs the window's event
+// loop, so every list call crosses threads exactly as in the player.
+#include <benchmark/benchmark.h>
+
+#include <QApplication>
+#include <QMetaObject>
+#include <atomic>
+#include <chrono>
+#include <clocale>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "bench_server.h"
+#include "catalogue/catalogue_worker.h"
+#include "catalogue/episode_merge.h"
+#include "demo/catalogue_server.h"
+#include "json/json_document.h"
+#include "runtime/controls.h"
+#include "util/charset.h"
+
+namespace newsbar::bench {
+namespace {
+
+using std::chrono::system_clock;
+
+// The controls the load writes into; they live on the window's thread.
+struct Targets {
+  ListView* list = nullptr;
+  EditBox* doneBox = nullptr;
+};
+Targets g_targets;
+
+void ClearList() {
+  QMetaObject::invokeMethod(
+      g_targets.list, [] { g_targets.list->clear(); }, Qt::BlockingQueuedConnection);
+}
+
+// N episodes a programme, one a day going back from today, with the demo's headlines.
+demo::DemoMedia ScaledMedia(int perProgramme) {
+  static const demo::DemoMedia demoMedia = demo::BuiltInMedia();
+  demo::DemoMedia media;
+  const std::size_t headlines = demoMedia.episodes.size();
+  for (int programme = 1; programme <= 2; ++programme) {
+    for (int k = 0; k < perProgramme; ++k) {
+      demo::DemoEpisode episode;
+      episode.programme = programme;
+      episode.daysAgo = k;
+      episode.audioFile = std::string(kClipName);
+      episode.seconds = 600 + (k * 37) % 900;
+      episode.headline = headlines == 0
+                             ? "Headline " + std::to_string(k)
+                             : demoMedia.episodes[static_cast<std::size_t>(k) % headlines].headline;
+      media.episodes.push_back(std::move(episode));
+    }
+  }
+  return media;
+}
+
+// The same reads the worker makes of a loaded page, field by field.
+std::vector<CatalogueEpisode> ReadPage(JsonDocument& document) {
+  std::vector<CatalogueEpisode> page;
+  const int count = document.GetCount("data.list");
+  for (int k = 0; k < count; ++k) {
+    const std::string item = "data.list[" + std::to_string(k) + "]";
+    page.push_back({.title = document.GetText(item + ".title"),
+                    .audioUrl = document.GetText(item + ".audiolist[0].filePath"),
+                    .coverUrl = document.GetText(item + "['img194_194']"),
+                    .duration = document.GetText(item + ".duration")});
+  }
+  return page;
+}
+
+void CatalogueLoad(benchmark::State& state) {
+  const int perProgramme = static_cast<int>(state.range(0));
+  const demo::DemoMedia media = ScaledMedia(perProgramme);
+  const auto moment = system_clock::now();
+  const std::string base = "http://127.0.0.1:8080/media/";
+  // What the two requests hand the worker: the replies converted to GBK.
+  const Text morningText = Utf8ToGbk(demo::CatalogueReply(media, 1, moment, base));
+  const Text eveningText = Utf8ToGbk(demo::CatalogueReply(media, 2, moment, base));
+  const demo::CalendarDate today = demo::DateAtUtc8(moment);
+  // Midday, so that today's editions are due.
+  const NetworkNow now{.year = today.year, .month = today.month, .day = today.day, .hour = 12};
+
+  int rows = 0;
+  for (auto _ : state) {
+    JsonDocument morning("da");
+    JsonDocument evening("da");
+    morning.Load(morningText);
+    evening.Load(eveningText);
+    const std::vector<EpisodeRow> merged = MergeEpisodes(ReadPage(morning), ReadPage(evening), now);
+    for (const EpisodeRow& row : merged) {
+      const int index = g_targets.list->AppendRow();
+      for (int column = 0; column < static_cast<int>(row.size()); ++column)
+        g_targets.list->SetCellText(index, column, row[column]);
+    }
+    rows = g_targets.list->RowCount();
+    state.PauseTiming();
+    ClearList();
+    state.ResumeTiming();
+  }
+  state.counters["episodes"] = 2.0 * perProgramme;
+  state.counters["rows"] = rows;
+  if (rows == 0) state.SkipWithError("nothing was listed");
+}
+
+void CatalogueWorkerLoopback(benchmark::State& state) {
+  const int perProgramme = static_cast<int>(state.range(0));
+  BenchServer server(ScaledMedia(perProgramme));
+  if (!server.Start()) {
+    state.SkipWithError("the loopback server did not start");
+    return;
+  }
+  const Endpoints endpoints = server.PlayerEndpoints();
+  std::atomic<int> lastRow{-1};
+  std::atomic<int> loopMode{0};
+  const WorkerTargets targets{.list = g_targets.list,
+                              .doneBox = g_targets.doneBox,
+                              .lastRow = &lastRow,
+                              .loopMode = &loopMode};
+  for (auto _ : state) {
+    CatalogueWorker(endpoints, targets);
+    state.PauseTiming();
+    ClearList();
+    state.ResumeTiming();
+  }
+  state.counters["episodes"] = 2.0 * perProgramme;
+  state.counters["rows"] = lastRow.load() + 1;
+  if (lastRow.load() < 0) state.SkipWithError("nothing was listed");
+}
+
+BENCHMARK(CatalogueLoad)
+    ->Arg(20)
+    ->Arg(200)
+    ->Arg(2000)
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime();
+BENCHMARK(CatalogueWorkerLoopback)
+    ->Name("CatalogueWorker")
+    ->Arg(20)
+    ->Arg(200)
+    ->Arg(2000)
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime();
+
+}  // namespace
+}  // namespace newsbar::bench
+
+int main(int argc, char** argv) {
+  if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
+  QApplication application(argc, argv);
+  std::setlocale(LC_NUMERIC, "C");
+  benchmark::Initialize(&argc, argv);
+  if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 2;
+
+  newsbar::ListView list;
+  newsbar::EditBox doneBox;
+  newsbar::bench::g_targets = {.list = &list, .doneBox = &doneBox};
+
+  std::thread runner([&application] {
+    benchmark::RunSpecifiedBenchmarks();
+    QMetaObject::invokeMethod(&application, &QCoreApplication::quit, Qt::QueuedConnection);
+  });
+  application.exec();
+  runner.join();
+  benchmark::Shutdown();
+  return 0;
+}

@@ -1,0 +1,231 @@
+#include "process.h"
+
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/syscall.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <charconv>
+#include <cstring>
+#include <fstream>
+#include <map>
+#include <sstream>
+#include <utility>
+
+extern char** environ;
+
+namespace newsbar::bench {
+
+namespace {
+
+// posix_spawn's file actions, released however the spawn ends.
+struct FileActions {
+  posix_spawn_file_actions_t actions;
+  FileActions() { posix_spawn_file_actions_init(&actions); }
+  ~FileActions() { posix_spawn_file_actions_destroy(&actions); }
+  FileActions(const FileActions&) = delete;
+  FileActions& operator=(const FileActions&) = delete;
+};
+
+std::vector<std::string> MergedEnvironment(const std::vector<std::string>& extra) {
+  std::map<std::string, std::string> byName;
+  auto add = [&byName](std::string entry) {
+    const std::size_t equals = entry.find('=');
+    if (equals == std::string::npos || equals == 0) return;
+    byName[entry.substr(0, equals)] = std::move(entry);
+  };
+  for (char** entry = environ; entry != nullptr && *entry != nullptr; ++entry) add(*entry);
+  for (const std::string& entry : extra) add(entry);
+  std::vector<std::string> merged;
+  for (auto& [name, entry] : byName) merged.push_back(std::move(entry));
+  return merged;
+}
+
+std::vector<char*> Pointers(std::vector<std::string>& texts) {
+  std::vector<char*> pointers;
+  for (std::string& text : texts) pointers.push_back(text.data());
+  pointers.push_back(nullptr);
+  return pointers;
+}
+
+}  // namespace
+
+ChildProcess::ChildProcess(pid_t pid) : pid_(pid) {
+  // Through the system call itself: this C library's wrapper is not declared for C++.
+  pidFd_ = static_cast<int>(syscall(SYS_pidfd_open, pid, 0));
+}
+
+ChildProcess ChildProcess::Spawn(const std::vector<std::string>& argv,
+                                 const std::vector<std::string>& environment) {
+  if (argv.empty()) return {};
+  std::vector<std::string> arguments = argv;
+  std::vector<std::string> variables = MergedEnvironment(environment);
+  std::vector<char*> argumentPointers = Pointers(arguments);
+  std::vector<char*> variablePointers = Pointers(variables);
+
+  FileActions files;
+  posix_spawn_file_actions_addopen(&files.actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
+  posix_spawn_file_actions_addopen(&files.actions, STDOUT_FILENO, "/dev/null", O_WRONLY, 0);
+  posix_spawn_file_actions_addopen(&files.actions, STDERR_FILENO, "/dev/null", O_WRONLY, 0);
+  pid_t pid = -1;
+  if (posix_spawnp(&pid, arguments[0].c_str(), &files.actions, nullptr, argumentPointers.data(),
+                   variablePointers.data()) != 0)
+    return {};
+  return ChildProcess(pid);
+}
+
+ChildProcess::~ChildProcess() {
+  End();
+  if (pidFd_ >= 0) close(pidFd_);
+}
+
+ChildProcess::ChildProcess(ChildProcess&& other) noexcept
+    : pid_(std::exchange(other.pid_, -1)),
+      pidFd_(std::exchange(other.pidFd_, -1)),
+      reaped_(other.reaped_),
+      status_(other.status_) {}
+
+ChildProcess& ChildProcess::operator=(ChildProcess&& other) noexcept {
+  if (this != &other) {
+    End();
+    if (pidFd_ >= 0) close(pidFd_);
+    pid_ = std::exchange(other.pid_, -1);
+    pidFd_ = std::exchange(other.pidFd_, -1);
+    reaped_ = other.reaped_;
+    status_ = other.status_;
+  }
+  return *this;
+}
+
+bool ChildProcess::Running() {
+  if (pid_ <= 0 || reaped_) return false;
+  if (waitpid(pid_, &status_, WNOHANG) == pid_) reaped_ = true;
+  return !reaped_;
+}
+
+bool ChildProcess::WaitReadable(std::chrono::milliseconds timeout) const {
+  if (pidFd_ < 0) return false;
+  pollfd watch{.fd = pidFd_, .events = POLLIN, .revents = 0};
+  const int millis = static_cast<int>(std::clamp<long long>(timeout.count(), 0, 1 << 30));
+  int ready = 0;
+  do {
+    ready = poll(&watch, 1, millis);
+  } while (ready < 0 && errno == EINTR);
+  return ready > 0;
+}
+
+std::optional<int> ChildProcess::Wait(std::chrono::milliseconds timeout) {
+  if (pid_ <= 0) return std::nullopt;
+  if (!reaped_) {
+    // Without a pidfd (an old kernel) the only bound-keeping wait is a blocking one.
+    if (pidFd_ >= 0 && !WaitReadable(timeout)) return std::nullopt;
+    if (waitpid(pid_, &status_, 0) != pid_) return std::nullopt;
+    reaped_ = true;
+  }
+  if (!WIFEXITED(status_)) return std::nullopt;
+  return WEXITSTATUS(status_);
+}
+
+void ChildProcess::End() {
+  if (pid_ <= 0 || reaped_) return;
+  kill(pid_, SIGTERM);
+  if (pidFd_ < 0 || !WaitReadable(std::chrono::seconds(3))) kill(pid_, SIGKILL);
+  if (waitpid(pid_, &status_, 0) == pid_) reaped_ = true;
+}
+
+std::optional<int> RunToEnd(const std::vector<std::string>& argv,
+                            std::chrono::milliseconds timeout) {
+  ChildProcess child = ChildProcess::Spawn(argv);
+  if (!child.Started()) return std::nullopt;
+  return child.Wait(timeout);
+}
+
+std::optional<MemoryUse> ParseMemoryUse(std::string_view statusText) {
+  auto field = [statusText](std::string_view name) -> std::optional<long> {
+    std::size_t at = 0;
+    while (at < statusText.size()) {
+      const std::size_t end = std::min(statusText.find('\n', at), statusText.size());
+      const std::string_view line = statusText.substr(at, end - at);
+      at = end + 1;
+      if (!line.starts_with(name) || line.size() <= name.size() || line[name.size()] != ':')
+        continue;
+      std::string_view value = line.substr(name.size() + 1);
+      while (!value.empty() && (value.front() == ' ' || value.front() == '\t'))
+        value.remove_prefix(1);
+      long kb = 0;
+      const char* stop = value.data() + value.size();
+      const auto [rest, error] = std::from_chars(value.data(), stop, kb);
+      if (error != std::errc() || kb < 0 ||
+          !std::string_view(rest, static_cast<std::size_t>(stop - rest)).starts_with(" kB"))
+        return std::nullopt;
+      return kb;
+    }
+    return std::nullopt;
+  };
+  const std::optional<long> rss = field("VmRSS");
+  const std::optional<long> hwm = field("VmHWM");
+  if (!rss || !hwm) return std::nullopt;
+  return MemoryUse{.rssKb = *rss, .hwmKb = *hwm};
+}
+
+std::optional<MemoryUse> ReadMemoryUse(pid_t pid) {
+  const std::optional<std::string> text = ReadWholeFile("/proc/" + std::to_string(pid) + "/status");
+  if (!text) return std::nullopt;
+  return ParseMemoryUse(*text);
+}
+
+std::optional<long long> ParseCpuTicks(std::string_view statText) {
+  // The command name (field 2) is in parentheses and may hold spaces and parentheses of
+  // its own; the fields after the last ')' start with field 3, the state.
+  const std::size_t close = statText.rfind(')');
+  if (close == std::string_view::npos) return std::nullopt;
+  std::istringstream fields{std::string(statText.substr(close + 1))};
+  std::vector<std::string> tokens;
+  for (std::string token; fields >> token;) tokens.push_back(token);
+  // utime is field 14 and stime field 15.
+  constexpr std::size_t kUtime = 14 - 3;
+  if (tokens.size() <= kUtime + 1) return std::nullopt;
+  long long total = 0;
+  for (std::size_t index : {kUtime, kUtime + 1}) {
+    const std::string& token = tokens[index];
+    long long ticks = 0;
+    const auto [rest, error] = std::from_chars(token.data(), token.data() + token.size(), ticks);
+    if (error != std::errc() || rest != token.data() + token.size() || ticks < 0)
+      return std::nullopt;
+    total += ticks;
+  }
+  return total;
+}
+
+std::optional<double> ReadCpuSeconds(pid_t pid) {
+  const std::optional<std::string> text = ReadWholeFile("/proc/" + std::to_string(pid) + "/stat");
+  if (!text) return std::nullopt;
+  const std::optional<long long> ticks = ParseCpuTicks(*text);
+  const long perSecond = sysconf(_SC_CLK_TCK);
+  if (!ticks || perSecond <= 0) return std::nullopt;
+  return static_cast<double>(*ticks) / static_cast<double>(perSecond);
+}
+
+double Median(std::vector<double> values) {
+  if (values.empty()) return 0;
+  std::sort(values.begin(), values.end());
+  const std::size_t middle = values.size() / 2;
+  if (values.size() % 2 == 1) return values[middle];
+  return (values[middle - 1] + values[middle]) / 2;
+}
+
+std::optional<std::string> ReadWholeFile(const std::string& path) {
+  std::ifstream file(path, std::ios::binary);
+  if (!file) return std::nullopt;
+  std::ostringstream bytes;
+  bytes << file.rdbuf();
+  if (file.bad()) return std::nullopt;
+  return bytes.str();
+}
+
+}  // namespace newsbar::bench

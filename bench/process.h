@@ -1,0 +1,73 @@
+// Child processes for the runner, and what /proc says about them.
+#pragma once
+
+#include <sys/types.h>
+
+#include <chrono>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace newsbar::bench {
+
+// A program started with its output sent to /dev/null. The object owns the process: when
+// it goes, the process is ended (SIGTERM, then SIGKILL) and reaped.
+class ChildProcess {
+ public:
+  ChildProcess() = default;
+  // argv[0] is looked up in PATH when it holds no slash; `environment` entries
+  // ("NAME=value") are added to this process's environment, replacing the same names.
+  static ChildProcess Spawn(const std::vector<std::string>& argv,
+                            const std::vector<std::string>& environment = {});
+  ~ChildProcess();
+  ChildProcess(ChildProcess&& other) noexcept;
+  ChildProcess& operator=(ChildProcess&& other) noexcept;
+  ChildProcess(const ChildProcess&) = delete;
+  ChildProcess& operator=(const ChildProcess&) = delete;
+
+  bool Started() const { return pid_ > 0; }
+  pid_t Pid() const { return pid_; }
+  // True while the process has not exited.
+  bool Running();
+  // Waits for the exit at most `timeout`; the exit code, or nothing when it is still
+  // running, was killed by a signal or never started.
+  std::optional<int> Wait(std::chrono::milliseconds timeout);
+  // SIGTERM, a grace period, then SIGKILL; reaps it either way.
+  void End();
+
+ private:
+  explicit ChildProcess(pid_t pid);
+  bool WaitReadable(std::chrono::milliseconds timeout) const;
+
+  pid_t pid_ = -1;
+  int pidFd_ = -1;  // readable once the process has exited
+  bool reaped_ = false;
+  int status_ = 0;
+};
+
+// Runs a program to its end (at most `timeout`); its exit code, nothing on failure.
+std::optional<int> RunToEnd(const std::vector<std::string>& argv,
+                            std::chrono::milliseconds timeout = std::chrono::seconds(30));
+
+struct MemoryUse {
+  long rssKb = 0;  // VmRSS
+  long hwmKb = 0;  // VmHWM, the peak of VmRSS
+};
+
+// VmRSS and VmHWM from the text of /proc/<pid>/status; nothing when either is missing.
+std::optional<MemoryUse> ParseMemoryUse(std::string_view statusText);
+std::optional<MemoryUse> ReadMemoryUse(pid_t pid);
+
+// utime + stime in clock ticks from the text of /proc/<pid>/stat (all threads).
+std::optional<long long> ParseCpuTicks(std::string_view statText);
+// The CPU time the process has used so far, in seconds.
+std::optional<double> ReadCpuSeconds(pid_t pid);
+
+// The median of the values (the mean of the middle two for an even count); 0 for none.
+double Median(std::vector<double> values);
+
+// The whole file, nothing when it cannot be read.
+std::optional<std::string> ReadWholeFile(const std::string& path);
+
+}  // namespace newsbar::bench

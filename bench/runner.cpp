@@ -1,0 +1,499 @@
+// newsbar-bench: the player against its anchors, side by side in one run, on loopback.
+//
+//   launch -> audio request  the player, against a bare pipeline doing the same work
+//                            (curl for the catalogue POSTs, the time HEAD and the cover,
+//                            then the mpv command line on the audio URL)
+//   memory after 10 s        VmRSS and VmHWM, against the mpv command line playing the
+//                            same URL
+//   CPU over 30 s            user + system time, against the same mpv
+//   catalogue load           newsbar-bench-load, for 2 x 20, 2 x 200 and 2 x 2000 episodes
+//
+// Every figure is the median of --runs runs; the player and its anchor take turns, so
+// that a change in the machine's load falls on both. --smoke runs each measure once with
+// short windows, to show that every part works; it judges no time.
+#include <unistd.h>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <algorithm>
+#include <chrono>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <functional>
+#include <map>
+#include <optional>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "bench_server.h"
+#include "catalogue/catalogue_request.h"
+#include "process.h"
+
+namespace newsbar::bench {
+namespace {
+
+using namespace std::chrono_literals;
+using Milliseconds = std::chrono::duration<double, std::milli>;
+
+constexpr auto kRequestWait = 30s;
+
+struct Options {
+  int runs = 5;
+  bool smoke = false;
+  std::chrono::seconds memoryAfter{10};
+  std::chrono::seconds cpuOver{30};
+  bool launch = true;
+  bool play = true;
+  bool load = true;
+  // Only serve the catalogue (for profiling a player by hand) until stdin closes.
+  bool serve = false;
+  std::string player = NEWSBAR_BENCH_PLAYER;
+  std::string loadBench = NEWSBAR_BENCH_LOAD;
+  std::string clip = NEWSBAR_BENCH_CLIP;
+  std::string mpv = "mpv";
+  std::string curl = "curl";
+};
+
+void PrintUsage() {
+  std::fputs(
+      "usage: newsbar-bench [--runs=N] [--smoke] [--only=launch,play,load]\n"
+      "       newsbar-bench --serve   (the catalogue only, until stdin closes)\n"
+      "                     [--player=PATH] [--load-bench=PATH] [--clip=PATH]\n"
+      "                     [--mpv=PATH] [--curl=PATH]\n",
+      stderr);
+}
+
+std::optional<Options> ParseOptions(int argc, char** argv) {
+  Options options;
+  for (int i = 1; i < argc; ++i) {
+    const std::string_view argument = argv[i];
+    auto value = [argument](std::string_view name) -> std::optional<std::string> {
+      if (!argument.starts_with(name) || argument.size() <= name.size() ||
+          argument[name.size()] != '=')
+        return std::nullopt;
+      return std::string(argument.substr(name.size() + 1));
+    };
+    if (argument == "--smoke") {
+      options.smoke = true;
+    } else if (argument == "--serve") {
+      options.serve = true;
+    } else if (auto runs = value("--runs")) {
+      options.runs = std::atoi(runs->c_str());
+      if (options.runs < 1 || options.runs > 100) return std::nullopt;
+    } else if (auto only = value("--only")) {
+      options.launch = only->find("launch") != std::string::npos;
+      options.play = only->find("play") != std::string::npos;
+      options.load = only->find("load") != std::string::npos;
+      if (!options.launch && !options.play && !options.load) return std::nullopt;
+    } else if (auto path = value("--player")) {
+      options.player = *path;
+    } else if (auto path = value("--load-bench")) {
+      options.loadBench = *path;
+    } else if (auto path = value("--clip")) {
+      options.clip = *path;
+    } else if (auto path = value("--mpv")) {
+      options.mpv = *path;
+    } else if (auto path = value("--curl")) {
+      options.curl = *path;
+    } else {
+      return std::nullopt;
+    }
+  }
+  if (options.smoke) {
+    options.runs = 1;
+    options.memoryAfter = 1s;
+    options.cpuOver = 2s;
+  }
+  return options;
+}
+
+// --- the machine --------------------------------------------------------------------------
+
+std::string FirstLineWith(const std::string& path, std::string_view key) {
+  const std::optional<std::string> text = ReadWholeFile(path);
+  if (!text) return {};
+  std::size_t at = 0;
+  while (at < text->size()) {
+    const std::size_t end = std::min(text->find('\n', at), text->size());
+    const std::string line = text->substr(at, end - at);
+    at = end + 1;
+    if (!line.starts_with(key)) continue;
+    const std::size_t colon = line.find(':');
+    if (colon == std::string::npos) continue;
+    const std::size_t start = line.find_first_not_of(" \t", colon + 1);
+    return start == std::string::npos ? std::string() : line.substr(start);
+  }
+  return {};
+}
+
+std::string LoadAverage() {
+  const std::optional<std::string> text = ReadWholeFile("/proc/loadavg");
+  if (!text) return "?";
+  const std::size_t end = text->find(' ', text->find(' ', text->find(' ') + 1) + 1);
+  return text->substr(0, end);
+}
+
+void PrintMachine() {
+  const long cpus = sysconf(_SC_NPROCESSORS_ONLN);
+  std::printf("machine: %s, %ld CPUs, memory %s\n",
+              FirstLineWith("/proc/cpuinfo", "model name").c_str(), cpus,
+              FirstLineWith("/proc/meminfo", "MemTotal").c_str());
+  std::printf("load average at start: %s\n", LoadAverage().c_str());
+}
+
+// --- measures -------------------------------------------------------------------------------
+
+struct Samples {
+  std::vector<double> values;
+  int failures = 0;
+  void Add(std::optional<double> value) {
+    if (value) {
+      values.push_back(*value);
+    } else {
+      ++failures;
+    }
+  }
+};
+
+class Bench {
+ public:
+  Bench(const Options& options, BenchServer& server) : options_(options), server_(server) {}
+
+  std::vector<std::string> PlayerCommand() const {
+    return {options_.player, std::to_string(server_.HttpPort()),
+            std::to_string(server_.HttpsPort())};
+  }
+  std::vector<std::string> MpvCommand() const {
+    return {options_.mpv, "--no-config", "--no-video", "--ao=null", server_.MediaUrl(kClipName)};
+  }
+  static std::vector<std::string> PlayerEnvironment() {
+    // No display and no sound device needed: the window draws off screen, the media
+    // player falls back to its null output.
+    return {"QT_QPA_PLATFORM=offscreen"};
+  }
+
+  // Start of the player to the first request for its audio, in milliseconds.
+  std::optional<double> LaunchPlayer() {
+    server_.ResetMarks();
+    const Clock::time_point start = Clock::now();
+    ChildProcess player = ChildProcess::Spawn(PlayerCommand(), PlayerEnvironment());
+    if (!player.Started()) return Fail("the player did not start: " + options_.player);
+    const std::optional<Clock::time_point> audio = server_.WaitForFirstAudioRequest(kRequestWait);
+    player.End();
+    if (!audio) return Fail("the player never asked for its audio");
+    const RequestMarks marks = server_.Marks();
+    if (marks.cataloguePosts < 2 || marks.timeRequests < 1 || marks.coverRequests < 1)
+      return Fail("the player skipped a catalogue, time or cover request");
+    coverPath_ = marks.lastCoverPath;
+    return Milliseconds(*audio - start).count();
+  }
+
+  // The same work without the program: the two catalogue POSTs and the time HEAD in the
+  // player's order, the cover GET, then mpv on the audio URL.
+  std::optional<double> LaunchBarePipeline() {
+    const Endpoints endpoints = server_.PlayerEndpoints();
+    const std::string cover = "http://127.0.0.1:" + std::to_string(server_.HttpPort()) +
+                              (coverPath_.empty() ? "/media/evening.png" : coverPath_);
+    const std::string agent(kCatalogueUserAgent);
+    const std::vector<std::vector<std::string>> requests = {
+        {options_.curl, "-s", "-o", "/dev/null", "-A", agent, "--data-binary", "",
+         CatalogueUrl(endpoints, kMorningProgramme, MakeTimestamp())},
+        {options_.curl, "-s", "-o", "/dev/null", "-I", endpoints.timeUrl},
+        {options_.curl, "-s", "-k", "-o", "/dev/null", "-A", agent, "--data-binary", "",
+         CatalogueUrl(endpoints, kEveningProgramme, MakeTimestamp())},
+        {options_.curl, "-s", "-o", "/dev/null", cover},
+    };
+    server_.ResetMarks();
+    const Clock::time_point start = Clock::now();
+    for (const auto& request : requests) {
+      if (RunToEnd(request, kRequestWait) != 0) return Fail("curl failed: " + request.back());
+    }
+    ChildProcess mpv = ChildProcess::Spawn(MpvCommand());
+    if (!mpv.Started()) return Fail("mpv did not start: " + options_.mpv);
+    const std::optional<Clock::time_point> audio = server_.WaitForFirstAudioRequest(kRequestWait);
+    mpv.End();
+    if (!audio) return Fail("mpv never asked for the audio");
+    return Milliseconds(*audio - start).count();
+  }
+
+  struct Playing {
+    double rssMiB = 0;
+    double hwmMiB = 0;
+    double cpuMs = 0;
+  };
+
+  // Memory `memoryAfter` and CPU time over `cpuOver` from the first audio request on.
+  std::optional<Playing> Play(const std::vector<std::string>& command,
+                              const std::vector<std::string>& environment) {
+    server_.ResetMarks();
+    ChildProcess child = ChildProcess::Spawn(command, environment);
+    if (!child.Started()) return Fail("could not start " + command.front());
+    const std::optional<Clock::time_point> audio = server_.WaitForFirstAudioRequest(kRequestWait);
+    if (!audio) return Fail(command.front() + " never asked for the audio");
+    const std::optional<double> cpuStart = ReadCpuSeconds(child.Pid());
+    std::this_thread::sleep_until(*audio + options_.memoryAfter);
+    const std::optional<MemoryUse> memory = ReadMemoryUse(child.Pid());
+    std::this_thread::sleep_until(*audio + options_.cpuOver);
+    const std::optional<double> cpuEnd = ReadCpuSeconds(child.Pid());
+    if (!child.Running()) return Fail(command.front() + " stopped while playing");
+    child.End();
+    if (!cpuStart || !cpuEnd || !memory) return Fail("/proc could not be read");
+    return Playing{.rssMiB = memory->rssKb / 1024.0,
+                   .hwmMiB = memory->hwmKb / 1024.0,
+                   .cpuMs = (*cpuEnd - *cpuStart) * 1000.0};
+  }
+
+  const std::vector<std::string>& Failures() const { return failures_; }
+
+ private:
+  std::nullopt_t Fail(const std::string& why) {
+    failures_.push_back(why);
+    return std::nullopt;
+  }
+
+  const Options& options_;
+  BenchServer& server_;
+  std::string coverPath_;
+  std::vector<std::string> failures_;
+};
+
+// --- the catalogue load --------------------------------------------------------------------
+
+struct LoadFigure {
+  double ms = 0;
+  double rows = 0;
+};
+
+// name ("CatalogueLoad/20") -> median time and rows, from newsbar-bench-load's JSON.
+std::map<std::string, LoadFigure> ReadLoadFigures(const std::string& json) {
+  std::map<std::string, LoadFigure> figures;
+  const QJsonDocument document = QJsonDocument::fromJson(QByteArray::fromStdString(json));
+  for (const QJsonValue entry : document.object()["benchmarks"].toArray()) {
+    const QJsonObject run = entry.toObject();
+    if (run.contains("error_occurred") && run["error_occurred"].toBool()) continue;
+    const bool aggregate = run["run_type"].toString() == "aggregate";
+    // With repetitions only the medians count; a single run reports iterations only.
+    if (aggregate && run["aggregate_name"].toString() != "median") continue;
+    if (run["time_unit"].toString() != "ms") continue;
+    std::string name = run["run_name"].toString().toStdString();
+    // Timed by the wall clock: the list calls run on another thread.
+    constexpr std::string_view kRealTime = "/real_time";
+    if (name.ends_with(kRealTime)) name.resize(name.size() - kRealTime.size());
+    if (!aggregate && figures.contains(name)) continue;
+    figures[name] = {.ms = run["real_time"].toDouble(), .rows = run["rows"].toDouble()};
+  }
+  return figures;
+}
+
+std::optional<std::map<std::string, LoadFigure>> RunLoadBench(const Options& options,
+                                                              std::vector<std::string>& failures) {
+  char path[] = "/tmp/newsbar-bench-load-XXXXXX";
+  const int descriptor = mkstemp(path);
+  if (descriptor < 0) {
+    failures.push_back("no temporary file for the load figures");
+    return std::nullopt;
+  }
+  close(descriptor);
+  std::vector<std::string> command = {options.loadBench, "--benchmark_out=" + std::string(path),
+                                      "--benchmark_out_format=json"};
+  if (options.smoke) {
+    command.push_back("--benchmark_min_time=0.000001");
+  } else {
+    command.push_back("--benchmark_repetitions=" + std::to_string(options.runs));
+    command.push_back("--benchmark_report_aggregates_only=true");
+  }
+  const std::optional<int> status = RunToEnd(command, 20min);
+  const std::optional<std::string> json = ReadWholeFile(path);
+  unlink(path);
+  if (status != 0 || !json) {
+    failures.push_back("newsbar-bench-load failed: " + options.loadBench);
+    return std::nullopt;
+  }
+  return ReadLoadFigures(*json);
+}
+
+// --- the table -----------------------------------------------------------------------------
+
+std::string Spread(const std::vector<double>& values, const char* format) {
+  if (values.empty()) return "failed";
+  char text[128];
+  const double median = Median(values);
+  if (values.size() == 1) {
+    std::snprintf(text, sizeof text, format, median);
+    return text;
+  }
+  const auto [low, high] = std::minmax_element(values.begin(), values.end());
+  char middle[32], lowText[32], highText[32];
+  std::snprintf(middle, sizeof middle, format, median);
+  std::snprintf(lowText, sizeof lowText, format, *low);
+  std::snprintf(highText, sizeof highText, format, *high);
+  std::snprintf(text, sizeof text, "%s (%s-%s)", middle, lowText, highText);
+  return text;
+}
+
+void PrintRatioRow(const char* measure, const char* unit, const std::vector<double>& ours,
+                   const std::vector<double>& anchor, const char* anchorName, const char* format,
+                   std::optional<double> goal) {
+  std::string ratio = "-";
+  std::string verdict;
+  if (!ours.empty() && !anchor.empty() && Median(anchor) > 0) {
+    const double value = Median(ours) / Median(anchor);
+    char text[32];
+    std::snprintf(text, sizeof text, "%.2f", value);
+    ratio = text;
+    if (goal) verdict = value <= *goal ? "met" : "MISSED";
+  }
+  char goalText[32] = "";
+  if (goal) std::snprintf(goalText, sizeof goalText, "<= %.2f", *goal);
+  std::printf("%-30s %-4s %-24s %-24s %-14s %-6s %-8s %s\n", measure, unit,
+              Spread(ours, format).c_str(), Spread(anchor, format).c_str(), anchorName,
+              ratio.c_str(), goalText, verdict.c_str());
+}
+
+void PrintLoadTable(const std::map<std::string, LoadFigure>& figures, bool judge) {
+  std::printf("\ncatalogue load, no network (newsbar-bench-load, median)\n");
+  std::printf("%-12s %8s %12s %8s   %s\n", "episodes", "ms", "us/episode", "rows",
+              "worker on loopback, ms (with its 3 requests)");
+  for (int perProgramme : {20, 200, 2000}) {
+    const std::string suffix = "/" + std::to_string(perProgramme);
+    const auto load = figures.find("CatalogueLoad" + suffix);
+    const auto worker = figures.find("CatalogueWorker" + suffix);
+    const std::string episodes = "2 x " + std::to_string(perProgramme);
+    if (load == figures.end()) {
+      std::printf("%-12s %8s\n", episodes.c_str(), "failed");
+      continue;
+    }
+    char workerText[32] = "failed";
+    if (worker != figures.end())
+      std::snprintf(workerText, sizeof workerText, "%.1f", worker->second.ms);
+    std::printf("%-12s %8.1f %12.1f %8.0f   %s\n", episodes.c_str(), load->second.ms,
+                load->second.ms * 1000.0 / (2.0 * perProgramme), load->second.rows, workerText);
+  }
+  const auto small = figures.find("CatalogueLoad/20");
+  const auto middle = figures.find("CatalogueLoad/200");
+  const auto large = figures.find("CatalogueLoad/2000");
+  if (small != figures.end()) {
+    std::printf("goal 2 x 20 <= 50 ms: %.1f ms%s\n", small->second.ms,
+                judge ? (small->second.ms <= 50.0 ? "  met" : "  MISSED") : "");
+  }
+  if (middle != figures.end() && large != figures.end() && middle->second.ms > 0) {
+    // Ten times the episodes: linear growth is a factor of 10 (exponent 1).
+    const double factor = large->second.ms / middle->second.ms;
+    const double exponent = std::log(factor) / std::log(10.0);
+    std::printf("growth 2 x 200 -> 2 x 2000: x%.2f for x10 episodes (exponent %.2f)%s\n", factor,
+                exponent,
+                judge ? (exponent <= 1.1 ? "  no faster than linear: met" : "  MISSED") : "");
+  }
+}
+
+int Run(const Options& options) {
+  PrintMachine();
+  std::printf("%s, %d run%s of each measure\n", options.smoke ? "smoke run" : "benchmark",
+              options.runs, options.runs == 1 ? "" : "s");
+  std::fflush(stdout);
+
+  std::vector<std::string> failures;
+  const bool needServer = options.launch || options.play || options.serve;
+  std::optional<std::string> clip;
+  if (needServer) {
+    clip = ReadWholeFile(options.clip);
+    if (!clip || clip->empty()) {
+      std::fprintf(stderr, "newsbar-bench: the programme clip %s is missing\n",
+                   options.clip.c_str());
+      return 1;
+    }
+  }
+  demo::DemoMedia demoMedia = demo::BuiltInMedia();
+  if (demoMedia.episodes.empty()) {
+    std::fputs("newsbar-bench: the demo's built-in episodes are missing\n", stderr);
+    return 1;
+  }
+  // The listed length only feeds the duration text; the player ends an episode by the
+  // media's own length.
+  BenchServer server(BenchMedia(std::move(demoMedia), clip.value_or(std::string()), 240));
+  if (needServer && !server.Start()) {
+    std::fputs("newsbar-bench: the loopback server did not start\n", stderr);
+    return 1;
+  }
+  if (options.serve) {
+    std::printf("serving: %s %d %d  (the player's command, its ports)\naudio: %s\n",
+                options.player.c_str(), server.HttpPort(), server.HttpsPort(),
+                server.MediaUrl(kClipName).c_str());
+    std::fflush(stdout);
+    while (std::getchar() != EOF) {
+    }
+    return 0;
+  }
+  Bench bench(options, server);
+
+  Samples launchOurs, launchBare, rssOurs, rssMpv, hwmOurs, hwmMpv, cpuOurs, cpuMpv;
+  if (options.launch) {
+    for (int run = 0; run < options.runs; ++run) {
+      launchOurs.Add(bench.LaunchPlayer());
+      launchBare.Add(bench.LaunchBarePipeline());
+    }
+  }
+  if (options.play) {
+    auto add = [](const std::optional<Bench::Playing>& playing, Samples& rss, Samples& hwm,
+                  Samples& cpu) {
+      rss.Add(playing ? std::optional(playing->rssMiB) : std::nullopt);
+      hwm.Add(playing ? std::optional(playing->hwmMiB) : std::nullopt);
+      cpu.Add(playing ? std::optional(playing->cpuMs) : std::nullopt);
+    };
+    for (int run = 0; run < options.runs; ++run) {
+      add(bench.Play(bench.PlayerCommand(), Bench::PlayerEnvironment()), rssOurs, hwmOurs, cpuOurs);
+      add(bench.Play(bench.MpvCommand(), {}), rssMpv, hwmMpv, cpuMpv);
+    }
+  }
+  server.Stop();
+
+  std::optional<std::map<std::string, LoadFigure>> loadFigures;
+  if (options.load) loadFigures = RunLoadBench(options, failures);
+
+  // Timing is only judged on a real run; a smoke run shows the figures and nothing more.
+  const bool judge = !options.smoke;
+  auto goal = [judge](double value) { return judge ? std::optional(value) : std::nullopt; };
+  std::printf("\n%-30s %-4s %-24s %-24s %-14s %-6s %-8s\n", "measure", "unit",
+              "newsbar, median (range)", "anchor, median (range)", "anchor", "ratio", "goal");
+  if (options.launch) {
+    PrintRatioRow("launch -> audio request", "ms", launchOurs.values, launchBare.values,
+                  "bare pipeline", "%.0f", goal(1.15));
+  }
+  if (options.play) {
+    const std::string memoryWhen =
+        "after " + std::to_string(options.memoryAfter.count()) + " s of playing";
+    const std::string cpuWhen = "over " + std::to_string(options.cpuOver.count()) + " s of playing";
+    PrintRatioRow(("VmRSS " + memoryWhen).c_str(), "MiB", rssOurs.values, rssMpv.values, "mpv",
+                  "%.1f", goal(1.0));
+    PrintRatioRow(("VmHWM " + memoryWhen).c_str(), "MiB", hwmOurs.values, hwmMpv.values, "mpv",
+                  "%.1f", std::nullopt);
+    PrintRatioRow(("CPU " + cpuWhen).c_str(), "ms", cpuOurs.values, cpuMpv.values, "mpv", "%.0f",
+                  goal(1.1));
+  }
+  if (loadFigures) PrintLoadTable(*loadFigures, judge);
+  std::printf("\nload average at end: %s\n", LoadAverage().c_str());
+
+  failures.insert(failures.end(), bench.Failures().begin(), bench.Failures().end());
+  if (loadFigures) {
+    for (const char* name : {"CatalogueLoad/20", "CatalogueLoad/200", "CatalogueLoad/2000",
+                             "CatalogueWorker/20", "CatalogueWorker/200", "CatalogueWorker/2000"}) {
+      if (!loadFigures->contains(name)) failures.push_back(std::string("no figure for ") + name);
+    }
+  }
+  for (const std::string& failure : failures) std::printf("failed: %s\n", failure.c_str());
+  return failures.empty() ? 0 : 1;
+}
+
+}  // namespace
+}  // namespace newsbar::bench
+
+int main(int argc, char** argv) {
+  const std::optional<newsbar::bench::Options> options = newsbar::bench::ParseOptions(argc, argv);
+  if (!options) {
+    newsbar::bench::PrintUsage();
+    return 2;
+  }
+  return newsbar::bench::Run(*options);
+}

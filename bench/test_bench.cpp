@@ -1,0 +1,205 @@
+// The runner's parts that a wrong figure would come from: what /proc is read as, the
+// child processes, and the server's clock on the first audio request.
+#include <gtest/gtest.h>
+
+#include <httplib.h>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <csignal>
+#include <thread>
+
+#include "bench_server.h"
+#include "process.h"
+
+namespace newsbar::bench {
+namespace {
+
+using namespace std::chrono_literals;
+
+TEST(ProcFiles, MemoryUseIsReadFromItsOwnLinesOnly) {
+  const std::string status =
+      "Name:\tmpv\nVmPeak:\t  900000 kB\nVmHWM:\t   61440 kB\nVmRSSx:\t 1 kB\n"
+      "VmRSS:\t   51200 kB\nRssAnon:\t 20000 kB\n";
+  const std::optional<MemoryUse> use = ParseMemoryUse(status);
+  ASSERT_TRUE(use);
+  EXPECT_EQ(use->rssKb, 51200);
+  EXPECT_EQ(use->hwmKb, 61440);
+
+  EXPECT_FALSE(ParseMemoryUse("VmRSS:\t 100 kB\n"));             // no peak
+  EXPECT_FALSE(ParseMemoryUse("VmRSS:\t 100 kB\nVmHWM:\t 12"));  // no unit, cut short
+  EXPECT_FALSE(ParseMemoryUse("VmRSS:\t -5 kB\nVmHWM:\t 9 kB\n"));
+  EXPECT_FALSE(ParseMemoryUse(""));
+}
+
+TEST(ProcFiles, CpuTicksSkipAnAwkwardCommandName) {
+  // utime 250 and stime 50 (fields 14 and 15); the name holds spaces and parentheses.
+  const std::string stat =
+      "4242 (a) b (c) R 1 4242 4242 0 -1 4194304 900 0 0 0 250 50 0 0 20 0 7 0 100 "
+      "800000000 12000 18446744073709551615\n";
+  EXPECT_EQ(ParseCpuTicks(stat), 300);
+  EXPECT_FALSE(ParseCpuTicks("4242 (short) R 1 2 3\n"));
+  EXPECT_FALSE(ParseCpuTicks("no parenthesis at all"));
+  EXPECT_FALSE(ParseCpuTicks("1 (x) R 1 1 1 0 -1 0 0 0 0 0 ab 50 0 0\n"));
+}
+
+TEST(ProcFiles, OwnProcessReadsSensibly) {
+  const std::optional<MemoryUse> use = ReadMemoryUse(getpid());
+  ASSERT_TRUE(use);
+  EXPECT_GT(use->rssKb, 0);
+  EXPECT_GE(use->hwmKb, use->rssKb);
+
+  const std::optional<double> before = ReadCpuSeconds(getpid());
+  ASSERT_TRUE(before);
+  // Spin until the clock-tick counter moves; it must, or CPU figures would stay flat.
+  volatile unsigned sink = 0;
+  std::optional<double> after = before;
+  const auto deadline = std::chrono::steady_clock::now() + 10s;
+  while (after && *after <= *before && std::chrono::steady_clock::now() < deadline) {
+    for (unsigned i = 0; i < 1000000; ++i) sink = sink + i;
+    after = ReadCpuSeconds(getpid());
+  }
+  ASSERT_TRUE(after);
+  EXPECT_GT(*after, *before);
+  EXPECT_FALSE(ReadMemoryUse(-1));
+}
+
+TEST(Figures, MedianOfOddEvenAndNone) {
+  EXPECT_DOUBLE_EQ(Median({5, 1, 3}), 3);
+  EXPECT_DOUBLE_EQ(Median({4, 1, 3, 2}), 2.5);
+  EXPECT_DOUBLE_EQ(Median({7}), 7);
+  EXPECT_DOUBLE_EQ(Median({}), 0);
+}
+
+TEST(ChildProcesses, ExitCodeEnvironmentAndEnding) {
+  EXPECT_EQ(RunToEnd({"sh", "-c", "exit 3"}), 3);
+  EXPECT_EQ(RunToEnd({"true"}), 0);
+  EXPECT_FALSE(RunToEnd({"/nonexistent/newsbar-bench-no-such-program"}));
+
+  ChildProcess withVariable =
+      ChildProcess::Spawn({"sh", "-c", "test \"$BENCH_PROBE\" = here"}, {"BENCH_PROBE=here"});
+  EXPECT_EQ(withVariable.Wait(10s), 0);
+
+  // A process that would outlive the run is ended and reaped, promptly.
+  ChildProcess sleeper = ChildProcess::Spawn({"sleep", "600"});
+  ASSERT_TRUE(sleeper.Started());
+  EXPECT_TRUE(sleeper.Running());
+  EXPECT_FALSE(sleeper.Wait(50ms));  // still running: the bound holds
+  const auto start = std::chrono::steady_clock::now();
+  sleeper.End();
+  EXPECT_FALSE(sleeper.Running());
+  EXPECT_LT(std::chrono::steady_clock::now() - start, 5s);
+
+  // One that ignores SIGTERM (inherited from the start, so there is no race with a trap)
+  // is killed after the grace period.
+  struct sigaction ignore {};
+  struct sigaction previous {};
+  ignore.sa_handler = SIG_IGN;
+  ASSERT_EQ(sigaction(SIGTERM, &ignore, &previous), 0);
+  ChildProcess stubborn = ChildProcess::Spawn({"sleep", "600"});
+  sigaction(SIGTERM, &previous, nullptr);
+  ASSERT_TRUE(stubborn.Started());
+  stubborn.End();
+  EXPECT_FALSE(stubborn.Running());
+  EXPECT_FALSE(stubborn.Wait(0ms));  // killed, not exited
+}
+
+class BenchServerTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    demo::DemoMedia demoMedia = demo::BuiltInMedia();
+    ASSERT_FALSE(demoMedia.episodes.empty());
+    server_ = std::make_unique<BenchServer>(BenchMedia(std::move(demoMedia), "clip-bytes", 240));
+    ASSERT_TRUE(server_->Start());
+  }
+
+  static QJsonArray ListOf(const std::string& body) {
+    return QJsonDocument::fromJson(QByteArray::fromStdString(body))
+        .object()["data"]
+        .toObject()["list"]
+        .toArray();
+  }
+  std::string Target(std::string_view pid) const {
+    return std::string(demo::kCataloguePath) + "?pid=" + std::string(pid) +
+           "&isFree=2&pageNum=1&userId=&_=1";
+  }
+
+  std::unique_ptr<BenchServer> server_;
+};
+
+TEST_F(BenchServerTest, EveryEpisodePlaysTheClipOnBothSchemes) {
+  httplib::Client http("127.0.0.1", server_->HttpPort());
+  httplib::SSLClient https("127.0.0.1", server_->HttpsPort());
+  https.enable_server_certificate_verification(false);
+  const auto morning = http.Post(Target(demo::kMorningPid));
+  const auto evening = https.Post(Target(demo::kEveningPid));
+  ASSERT_TRUE(morning && evening);
+  const QJsonArray morningList = ListOf(morning->body);
+  const QJsonArray eveningList = ListOf(evening->body);
+  ASSERT_EQ(morningList.size(), 7);
+  ASSERT_EQ(eveningList.size(), 7);
+  const QString clipUrl = QString::fromStdString(server_->MediaUrl(kClipName));
+  for (const QJsonArray& list : {morningList, eveningList}) {
+    for (const QJsonValue episode : list) {
+      EXPECT_EQ(episode["audiolist"][0]["filePath"].toString(), clipUrl);
+      EXPECT_EQ(episode["duration"].toInt(), 240);
+    }
+  }
+  // The clip and the covers are served; the demo's short clips are not.
+  EXPECT_EQ(http.Get("/media/" + std::string(kClipName))->body, "clip-bytes");
+  EXPECT_EQ(http.Get("/media/morning.jpg")->status, 200);
+  EXPECT_EQ(http.Get("/media/morning-0.mp3")->status, 404);
+  // The time comes with every reply, HEAD included.
+  const auto head = http.Head("/");
+  ASSERT_TRUE(head);
+  EXPECT_TRUE(head->has_header("Date"));
+}
+
+TEST_F(BenchServerTest, FirstAudioRequestIsKeptUntilReset) {
+  httplib::Client http("127.0.0.1", server_->HttpPort());
+  // Nothing asked yet: the wait ends at its bound with nothing.
+  EXPECT_FALSE(server_->WaitForFirstAudioRequest(20ms));
+
+  ASSERT_TRUE(http.Get("/media/evening.png"));  // a cover is not audio
+  EXPECT_FALSE(server_->WaitForFirstAudioRequest(0ms));
+
+  const Clock::time_point before = Clock::now();
+  ASSERT_TRUE(http.Get("/media/" + std::string(kClipName)));
+  const std::optional<Clock::time_point> first = server_->WaitForFirstAudioRequest(5s);
+  ASSERT_TRUE(first);
+  EXPECT_GE(*first, before);
+  EXPECT_LE(*first, Clock::now());
+
+  // A later request (mpv asks again with a range) does not move the mark.
+  httplib::Headers range = {{"Range", "bytes=2-"}};
+  const auto partial = http.Get("/media/" + std::string(kClipName), range);
+  ASSERT_TRUE(partial);
+  EXPECT_EQ(partial->body, "ip-bytes");
+  EXPECT_EQ(server_->WaitForFirstAudioRequest(0ms), first);
+  RequestMarks marks = server_->Marks();
+  EXPECT_EQ(marks.audioRequests, 2);
+  EXPECT_EQ(marks.coverRequests, 1);
+  EXPECT_EQ(marks.lastCoverPath, "/media/evening.png");
+
+  server_->ResetMarks();
+  marks = server_->Marks();
+  EXPECT_FALSE(marks.firstAudio);
+  EXPECT_EQ(marks.audioRequests, 0);
+}
+
+TEST_F(BenchServerTest, WaitWakesWhenTheAudioIsAskedFromAnotherThread) {
+  std::thread asker([port = server_->HttpPort()] {
+    httplib::Client http("127.0.0.1", port);
+    http.Get("/media/" + std::string(kClipName));
+  });
+  EXPECT_TRUE(server_->WaitForFirstAudioRequest(10s));
+  asker.join();
+}
+
+}  // namespace
+}  // namespace newsbar::bench
+
+int main(int argc, char** argv) {
+  ::testing::InitGoogleTest(&argc, argv);
+  return RUN_ALL_TESTS();
+}
