@@ -127,6 +127,45 @@ CURLcode SetUpTls(CURL*, void* context, void* data) {
   return CURLE_OK;
 }
 
+// Cookies set by the responses of one exchange, sent back on its later hops to the
+// origin that set them.
+class CookieJar {
+ public:
+  void Take(const std::string& origin, const std::vector<std::string>& headerLines) {
+    for (const std::string& line : headerLines) {
+      if (!HeaderLineNamed(line, "Set-Cookie")) continue;
+      std::string_view value = std::string_view(line).substr(line.find(':') + 1);
+      value = value.substr(0, value.find(';'));
+      const std::string cookie = gbk::Trim(value);
+      const std::size_t equals = cookie.find('=');
+      if (cookie.empty() || equals == 0) continue;
+      const std::string name = cookie.substr(0, equals);
+      std::erase_if(cookies_, [&](const Entry& entry) {
+        return entry.origin == origin && entry.name == name;
+      });
+      cookies_.push_back({origin, name, cookie});
+    }
+  }
+
+  std::string LineFor(const std::string& origin) const {
+    std::string line;
+    for (const Entry& entry : cookies_) {
+      if (entry.origin != origin) continue;
+      line += line.empty() ? "Cookie: " : "; ";
+      line += entry.cookie;
+    }
+    return line;
+  }
+
+ private:
+  struct Entry {
+    std::string origin;
+    std::string name;
+    std::string cookie;
+  };
+  std::vector<Entry> cookies_;
+};
+
 }  // namespace
 
 // --- one hop ---------------------------------------------------------------------------
@@ -205,7 +244,8 @@ namespace {
 
 // Sets every option of one hop on a freshly reset handle and performs it.
 bool PerformHop(ExchangeRun& run, const std::string& url, const std::string& verb,
-                std::string_view body, bool sameOrigin, long timeLeftMs) {
+                std::string_view body, bool sameOrigin, const std::string& cookieLine,
+                long timeLeftMs) {
   const ExchangeRequest& request = run.request;
   CURL* curl = run.easy.get();
   curl_easy_reset(curl);
@@ -220,6 +260,7 @@ bool PerformHop(ExchangeRun& run, const std::string& url, const std::string& ver
     }
     lines.push_back(line);
   }
+  if (!cookieLine.empty()) lines.push_back(cookieLine);
   for (const std::string& line : lines) {
     if (!Append(headers, ForCurl(line))) return false;
   }
@@ -274,7 +315,6 @@ bool PerformHop(ExchangeRun& run, const std::string& url, const std::string& ver
     curl_easy_setopt(curl, CURLOPT_PASSWORD, request.serverPassword.c_str());
     curl_easy_setopt(curl, CURLOPT_HTTPAUTH, CURLAUTH_ANY);
   }
-  if (request.cookieEngine) curl_easy_setopt(curl, CURLOPT_COOKIEFILE, "");
 
   // Certificates: verified, less the errors the caller ignores.
   curl_easy_setopt(curl, CURLOPT_SSL_VERIFYPEER, 1L);
@@ -341,6 +381,8 @@ ExchangeResponse PerformExchange(CurlEasy& easy, const ExchangeRequest& request)
   if (!easy) return {};
   const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(request.totalMs);
   const std::string firstOrigin = Origin(request.url);
+  const bool callerCookies = HasHeader(request.headerLines, "Cookie");
+  CookieJar jar;
   std::string url = request.url;
   std::string verb = request.verb;
   std::string_view body = request.body;
@@ -352,7 +394,12 @@ ExchangeResponse PerformExchange(CurlEasy& easy, const ExchangeRequest& request)
           std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count());
       if (timeLeftMs <= 0) return {};
     }
-    if (!PerformHop(run, url, verb, body, Origin(url) == firstOrigin, timeLeftMs)) return {};
+    const std::string origin = Origin(url);
+    const std::string cookieLine =
+        request.cookieEngine && !callerCookies ? jar.LineFor(origin) : std::string();
+    if (!PerformHop(run, url, verb, body, origin == firstOrigin, cookieLine, timeLeftMs)) {
+      return {};
+    }
     const int status = run.response.status;
     const bool redirect =
         status == 301 || status == 302 || status == 303 || status == 307 || status == 308;
@@ -366,6 +413,7 @@ ExchangeResponse PerformExchange(CurlEasy& easy, const ExchangeRequest& request)
     if (IsHttps(url) && IsHttp(next) && !request.allowHttpsToHttp) return run.response;
     if (IsHttp(url) && IsHttps(next) && !request.allowHttpToHttps) return run.response;
     if (hop >= request.maxRedirects) return {};
+    if (request.cookieEngine) jar.Take(origin, run.response.headerLines);
     if ((status == 303 && verb != "HEAD") || ((status == 301 || status == 302) && verb == "POST")) {
       verb = "GET";
       body = {};

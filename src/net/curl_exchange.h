@@ -60,7 +60,8 @@ struct ExchangeRequest {
   int maxRedirects = 10;
   bool allowHttpToHttps = true;
   bool allowHttpsToHttp = true;
-  // Cookies set during the exchange are sent on its later hops.
+  // Cookies set during the exchange are sent on its later hops to the same origin
+  // (unless the header lines carry a Cookie line of their own).
   bool cookieEngine = false;
 
   int ignoredTlsErrors = 0;  // kIgnore* bits of request_object.h
