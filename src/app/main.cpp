@@ -2,6 +2,7 @@
 #include <QApplication>
 #include <clocale>
 
+#include "app/mpris.h"
 #include "app/player_window.h"
 #include "catalogue/catalogue_worker.h"
 #include "catalogue/endpoints.h"
@@ -10,10 +11,14 @@ int main(int argc, char** argv) {
   QApplication application(argc, argv);
   // The media player refuses to start with any other numeric locale.
   std::setlocale(LC_NUMERIC, "C");
+  // Ties the window to the installed newsbar.desktop (its name and icon on the desktop).
+  QGuiApplication::setDesktopFileName(QStringLiteral("newsbar"));
 
   newsbar::PlayerWindow window([](const newsbar::WorkerTargets& targets) {
     newsbar::CatalogueWorker(newsbar::BuildEndpoints(), targets);
   });
+  // Media keys and the desktop's media controls; silently absent without a session bus.
+  newsbar::Mpris mpris(window);
   window.CreateAndShow();
   return application.exec();
 }

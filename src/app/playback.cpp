@@ -36,6 +36,7 @@ void PlayerWindow::PlayEpisode(int row) {
   if (row == -1) {
     media_->Stop();
     media_->Close();
+    emit playbackChanged();
     return;
   }
   const Text title = episodeList->CellText(row, kTitleColumn);
@@ -67,6 +68,7 @@ void PlayerWindow::PlayEpisode(int row) {
   progress->SetMaximumPosition(length);
   totalLabel->SetCaption(TimeText(length));
   playTimer->SetInterval(kPlayTick);
+  emit playbackChanged();
 }
 
 void PlayerWindow::OnPlayTimerTick() {
@@ -116,6 +118,7 @@ void PlayerWindow::OnPlayPauseClicked() {
     media_->TogglePause();
     playPauseButton->SetPicture(PlayImage());
   }
+  emit playbackChanged();
 }
 
 void PlayerWindow::OnNextClicked() {
@@ -147,10 +150,12 @@ void PlayerWindow::OnSeekReleased() {
   seekTimer->SetInterval(0);
   media_->Play(progress->Position() * 1000);
   playTimer->SetInterval(kPlayTick);
+  emit positionJumped();
 }
 
 void PlayerWindow::OnProgressMoved() {
   media_->Play(progress->Position() * 1000);
+  emit positionJumped();
 }
 
 // The mode is read from the picture the button shows, not from LoopMode: after a retry
@@ -167,6 +172,7 @@ void PlayerWindow::OnLoopClicked() {
     LoopMode = 1;
     loopButton->SetPicture(LoopImageInOrder());
   }
+  NameLoopButton();
 }
 
 }  // namespace newsbar

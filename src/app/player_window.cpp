@@ -2,7 +2,9 @@
 
 #include <QFont>
 #include <QHeaderView>
+#include <QKeyEvent>
 #include <QPalette>
+#include <iterator>
 #include <utility>
 
 #include "app/app_texts.h"
@@ -62,6 +64,12 @@ QTreeWidget::branch:selected { background: #d8e7fb; }
 PlayerWindow::PlayerWindow(WorkerRoutine worker, QWidget* parent)
     : Window(parent), worker_(std::move(worker)), media_(std::make_unique<MediaPlayer>()) {
   ResetPlayerState();
+  // Crisp pictures on high-density screens: each button draws the double-size drawing
+  // of the picture it shows, while its picture stays the bytes written.
+  PictureButton::SetDoubleSizeLookup([](const ByteSet& picture) -> const ByteSet* {
+    const ByteSet& doubled = DoubleSizeImage(picture);
+    return doubled.empty() ? nullptr : &doubled;
+  });
   setObjectName(QStringLiteral("PlayerWindow"));
   setWindowTitle(QStringLiteral("newsbar"));
   setWindowIcon(WindowIcon());
@@ -72,6 +80,7 @@ PlayerWindow::PlayerWindow(WorkerRoutine worker, QWidget* parent)
   SetUpListColumns();
   ApplyLook();
   ConnectHandlers();
+  SetUpKeyboard();
 }
 
 PlayerWindow::~PlayerWindow() {
@@ -176,16 +185,50 @@ void PlayerWindow::ApplyLook() {
   episodeList->setRootIsDecorated(true);
   episodeList->setIndentation(10);
   episodeList->header()->setFont(PixelFont(11));
-  // Picture-only buttons still need a name for tooltips and screen readers.
-  const std::pair<PictureButton*, const char*> names[] = {
-      {retryButton, "重试"},      {closeButton, "关闭"},          {loopButton, "循环方式"},
-      {previousButton, "上一个"}, {playPauseButton, "播放/暂停"}, {nextButton, "下一个"},
-      {listButton, "节目列表"},   {collapseButton, "收起列表"}};
-  for (const auto& [button, name] : names) {
-    button->setCursor(Qt::PointingHandCursor);
-    button->setToolTip(QString::fromUtf8(name));
-    button->setAccessibleName(QString::fromUtf8(name));
+  // Picture-only controls still need a name for tooltips and screen readers.
+  const std::pair<QWidget*, const char*> names[] = {
+      {retryButton, "重试"},          {closeButton, "关闭"},  {previousButton, "上一个"},
+      {playPauseButton, "播放/暂停"}, {nextButton, "下一个"}, {listButton, "列表"},
+      {collapseButton, "收起列表"},   {progress, "播放进度"}, {episodeList, "节目列表"}};
+  for (const auto& [control, name] : names) {
+    control->setToolTip(QString::fromUtf8(name));
+    control->setAccessibleName(QString::fromUtf8(name));
   }
+  for (PictureButton* button : {retryButton, closeButton, loopButton, previousButton,
+                                playPauseButton, nextButton, listButton, collapseButton}) {
+    button->setCursor(Qt::PointingHandCursor);
+  }
+  NameLoopButton();
+}
+
+void PlayerWindow::NameLoopButton() {
+  const ByteSet& shown = loopButton->Picture();
+  const char* name = "循环方式";
+  if (shown == LoopImageInOrder()) name = "循环方式：顺序播放";
+  if (shown == LoopImageRepeatOne()) name = "循环方式：单曲循环";
+  if (shown == LoopImageShuffle()) name = "循环方式：随机播放";
+  loopButton->setToolTip(QString::fromUtf8(name));
+  loopButton->setAccessibleName(QString::fromUtf8(name));
+}
+
+void PlayerWindow::SetUpKeyboard() {
+  // The window itself holds the focus at first (and again when clicked), so Space plays
+  // and pauses until the user tabs onto a control.
+  setFocusPolicy(Qt::ClickFocus);
+  setFocus(Qt::OtherFocusReason);
+  // Play/pause first, close last: a stray Space after a Tab never ends the program.
+  QWidget* order[] = {playPauseButton, previousButton, nextButton,     progress,    loopButton,
+                      listButton,      episodeList,    collapseButton, retryButton, closeButton};
+  for (std::size_t i = 1; i < std::size(order); ++i) setTabOrder(order[i - 1], order[i]);
+}
+
+void PlayerWindow::keyPressEvent(QKeyEvent* event) {
+  if (event->key() == Qt::Key_Space && event->modifiers() == Qt::NoModifier) {
+    if (!event->isAutoRepeat() && playPauseButton->isEnabled()) OnPlayPauseClicked();
+    event->accept();
+    return;
+  }
+  Window::keyPressEvent(event);
 }
 
 void PlayerWindow::ConnectHandlers() {

@@ -28,6 +28,13 @@ class PlayerWindow : public Window {
 
   MediaPlayer& Media() { return *media_; }
 
+  // What the playback buttons do when clicked, and what the slider does when the user
+  // moves it. The desktop's media controls (mpris.h) call these very handlers.
+  void OnPlayPauseClicked();
+  void OnNextClicked();
+  void OnPreviousClicked();
+  void OnProgressMoved();
+
   // The controls, in the order of the window's table.
   PictureBox* cover;               // 图片框1
   PictureButton* retryButton;      // 按钮_重试
@@ -47,6 +54,16 @@ class PlayerWindow : public Window {
   Timer* playTimer;                // 时钟_播放
   Timer* seekTimer;                // 时钟_快进
 
+ signals:
+  // An episode started or playback stopped, paused or resumed (after the change).
+  void playbackChanged();
+  // The media was sent to the slider's position (seek released, slider moved).
+  void positionJumped();
+
+ protected:
+  // Space plays and pauses when no control takes it (a focused button clicks itself).
+  void keyPressEvent(QKeyEvent* event) override;
+
  private:
   // Start-up and hand-over (startup.cpp).
   void OnCreated();
@@ -58,14 +75,12 @@ class PlayerWindow : public Window {
 
   // Playback (playback.cpp).
   void OnPlayTimerTick();
-  void OnPlayPauseClicked();
-  void OnNextClicked();
-  void OnPreviousClicked();
   void OnSeekPressed(int direction);
   void OnSeekReleased();
   void OnSeekTimerTick();
-  void OnProgressMoved();
   void OnLoopClicked();
+  // The loop button's accessible name and tooltip say the mode its picture shows.
+  void NameLoopButton();
   int DrawShuffleRow();
 
   // List and window heights (list_modes.cpp).
@@ -77,6 +92,8 @@ class PlayerWindow : public Window {
   void CreateControls();
   void ApplyLook();
   void ConnectHandlers();
+  // Keyboard order over the controls, play/pause first and close last.
+  void SetUpKeyboard();
 
   WorkerRoutine worker_;
   std::unique_ptr<MediaPlayer> media_;

@@ -4,12 +4,14 @@
 #include <QIcon>
 #include <QMouseEvent>
 #include <QMovie>
+#include <QPaintEngine>
 #include <QPainter>
 #include <QProxyStyle>
 #include <QStyle>
 #include <QStyleOption>
 #include <QWindow>
 #include <algorithm>
+#include <utility>
 
 #include "runtime/image_decode.h"
 #include "runtime/qt_text.h"
@@ -79,7 +81,27 @@ Text Label::Caption() const {
 namespace {
 constexpr int kButtonPadding = 2;
 constexpr int kCaptionGap = 4;
+
+PictureButton::DoubleSizeLookup& DoubleSizeLookupFunction() {
+  static PictureButton::DoubleSizeLookup lookup;
+  return lookup;
+}
+// Bumped by each new lookup, so that buttons look their picture up again.
+unsigned doubleSizeGeneration = 1;
+
+// The paint device's own ratio: an image rendered at ratio 2 on a ratio-1 screen needs
+// the large picture, and so does a ratio-2 screen.
+qreal DeviceRatio(QPainter& painter, const QWidget& widget) {
+  const QPaintEngine* engine = painter.paintEngine();
+  const QPaintDevice* device = engine ? engine->paintDevice() : nullptr;
+  return std::max(device ? device->devicePixelRatioF() : 1.0, widget.devicePixelRatioF());
+}
 }  // namespace
+
+void PictureButton::SetDoubleSizeLookup(DoubleSizeLookup lookup) {
+  DoubleSizeLookupFunction() = std::move(lookup);
+  ++doubleSizeGeneration;
+}
 
 PictureButton::PictureButton(QWidget* parent) : QAbstractButton(parent) {
   setAttribute(Qt::WA_Hover);
@@ -90,8 +112,26 @@ void PictureButton::SetPicture(const ByteSet& bytes) {
   picture_ = bytes;
   const QImage image = DecodePicture(bytes);
   pixmap_ = image.isNull() ? QPixmap() : QPixmap::fromImage(image);
+  doublePixmap_ = QPixmap();
+  doubleLookedUp_ = 0;
   updateGeometry();
   update();
+}
+
+const QPixmap& PictureButton::PixmapFor(qreal ratio) {
+  if (ratio <= 1.0 || pixmap_.isNull()) return pixmap_;
+  if (doubleLookedUp_ != doubleSizeGeneration) {
+    doubleLookedUp_ = doubleSizeGeneration;
+    doublePixmap_ = QPixmap();
+    const DoubleSizeLookup& lookup = DoubleSizeLookupFunction();
+    const ByteSet* bytes = lookup ? lookup(picture_) : nullptr;
+    const QImage image = bytes ? DecodePicture(*bytes) : QImage();
+    if (!image.isNull()) {
+      doublePixmap_ = QPixmap::fromImage(image);
+      doublePixmap_.setDevicePixelRatio(2.0);
+    }
+  }
+  return doublePixmap_.isNull() ? pixmap_ : doublePixmap_;
 }
 
 void PictureButton::SetCaption(std::string_view gbk) {
@@ -119,18 +159,25 @@ void PictureButton::paintEvent(QPaintEvent*) {
 
   const QRect area =
       rect().adjusted(kButtonPadding, kButtonPadding, -kButtonPadding, -kButtonPadding);
-  QPixmap shown = pixmap_;
-  if (!shown.isNull() && (shown.width() > area.width() || shown.height() > area.height()))
-    shown = shown.scaled(area.size(), Qt::KeepAspectRatio, Qt::SmoothTransformation);
+  QPixmap shown = PixmapFor(DeviceRatio(painter, *this));
+  const QSizeF logical = shown.deviceIndependentSize();
+  if (!shown.isNull() && (logical.width() > area.width() || logical.height() > area.height())) {
+    const qreal ratio = shown.devicePixelRatio();
+    shown = shown.scaled(area.size() * ratio, Qt::KeepAspectRatio, Qt::SmoothTransformation);
+    shown.setDevicePixelRatio(ratio);
+  }
   if (!shown.isNull() && !isEnabled()) {
     QStyleOption option;
     option.initFrom(this);
+    const qreal ratio = shown.devicePixelRatio();
     shown = style()->generatedIconPixmap(QIcon::Disabled, shown, &option);
+    shown.setDevicePixelRatio(ratio);
   }
 
   const QString caption = text();
   const int textWidth = caption.isEmpty() ? 0 : fontMetrics().horizontalAdvance(caption);
-  const int pictureWidth = shown.isNull() ? 0 : shown.width() / shown.devicePixelRatio();
+  const int pictureWidth =
+      shown.isNull() ? 0 : static_cast<int>(shown.width() / shown.devicePixelRatio());
   const int gap = (pictureWidth > 0 && textWidth > 0) ? kCaptionGap : 0;
   // Picture and caption side by side, centred together.
   int x = area.x() + (area.width() - (pictureWidth + gap + textWidth)) / 2;
@@ -143,6 +190,16 @@ void PictureButton::paintEvent(QPaintEvent*) {
     painter.setPen(
         palette().color(isEnabled() ? QPalette::Active : QPalette::Disabled, QPalette::ButtonText));
     painter.drawText(QRect(x, area.y(), textWidth, area.height()), Qt::AlignVCenter, caption);
+  }
+
+  // Buttons take the focus only from the keyboard, so a ring means "Space clicks this".
+  if (hasFocus()) {
+    QPen ring(palette().color(QPalette::Active, QPalette::Highlight));
+    ring.setWidth(2);
+    painter.setRenderHint(QPainter::Antialiasing);
+    painter.setPen(ring);
+    painter.setBrush(Qt::NoBrush);
+    painter.drawRoundedRect(QRectF(rect()).adjusted(1, 1, -1, -1), 3, 3);
   }
 }
 

@@ -11,6 +11,7 @@
 #include <QTimer>
 #include <QTreeWidget>
 #include <QWidget>
+#include <functional>
 #include <memory>
 #include <string_view>
 #include <type_traits>
@@ -55,9 +56,19 @@ class Label : public QLabel {
 // A button that shows a picture (and optionally a caption beside it). Picture() gives back
 // exactly the bytes last written. A left click raises pressed, released, then clicked
 // (QAbstractButton's own signals, in that order).
+//
+// Reached with Tab (not by clicking), with a focus ring while it has the focus; Space
+// clicks it, as on any button.
 class PictureButton : public QAbstractButton {
   Q_OBJECT
  public:
+  // Gives the same drawing at twice the size for the bytes of a picture, or null when
+  // there is none. Used on screens with a device pixel ratio above 1; Picture() still
+  // gives the bytes written.
+  using DoubleSizeLookup = std::function<const ByteSet*(const ByteSet&)>;
+  // For every button, also those that have painted already. Window's thread only.
+  static void SetDoubleSizeLookup(DoubleSizeLookup lookup);
+
   explicit PictureButton(QWidget* parent = nullptr);
   void SetPicture(const ByteSet& bytes);
   const ByteSet& Picture() const { return picture_; }
@@ -68,8 +79,15 @@ class PictureButton : public QAbstractButton {
   void paintEvent(QPaintEvent* event) override;
 
  private:
+  // The picture for a paint device of the given pixel ratio: the double-size drawing
+  // (looked up once per picture) when the ratio is above 1 and one exists.
+  const QPixmap& PixmapFor(qreal ratio);
+
   ByteSet picture_;
   QPixmap pixmap_;
+  QPixmap doublePixmap_;
+  // The lookup's generation that doublePixmap_ came from; 0: not looked up yet.
+  unsigned doubleLookedUp_ = 0;
 };
 
 // Writing the content raises contentChanged every time (also for an equal text), always

@@ -1,0 +1,304 @@
+// The player on a private session bus of its own: methods called with gdbus (another
+// D-Bus implementation) act as the buttons do, and the properties, PropertiesChanged and
+// Seeked follow the player, whatever changed it.
+#include <gtest/gtest.h>
+
+#include <QDBusArgument>
+#include <QDBusConnection>
+#include <QDBusMessage>
+#include <QDBusObjectPath>
+#include <QProcess>
+#include <QStandardPaths>
+#include <QTest>
+
+#include "app/images.h"
+#include "app/mpris.h"
+#include "app/player_state.h"
+#include "app/player_window.h"
+#include "app_fixture.h"
+
+namespace newsbar::test {
+
+// Records the player's two signals as a desktop client would receive them.
+class MprisListener : public QObject {
+  Q_OBJECT
+ public:
+  std::vector<QVariantMap> changes;  // changed properties of the player interface
+  std::vector<qlonglong> seeks;
+
+ public slots:
+  void PropertiesChanged(const QString& interface, const QVariantMap& changed, const QStringList&) {
+    if (interface == QStringLiteral("org.mpris.MediaPlayer2.Player")) changes.push_back(changed);
+  }
+  void Seeked(qlonglong position) { seeks.push_back(position); }
+};
+
+namespace {
+
+const QString kPath = QStringLiteral("/org/mpris/MediaPlayer2");
+const QString kPlayer = QStringLiteral("org.mpris.MediaPlayer2.Player");
+
+ByteSet Bytes(const std::string& text) {
+  return ByteSet(text.begin(), text.end());
+}
+
+class MprisBus : public testing::Test {
+ protected:
+  static void SetUpTestSuite() {
+    if (QStandardPaths::findExecutable(QStringLiteral("dbus-daemon")).isEmpty()) return;
+    daemon_ = new QProcess;
+    daemon_->start(QStringLiteral("dbus-daemon"),
+                   {QStringLiteral("--session"), QStringLiteral("--nofork"),
+                    QStringLiteral("--print-address=1")});
+    if (!daemon_->waitForStarted(5000)) return;
+    while (!daemon_->canReadLine() && daemon_->waitForReadyRead(5000)) {
+    }
+    address_ = QString::fromUtf8(daemon_->readLine()).trimmed();
+    QDBusConnection::connectToBus(address_, QStringLiteral("newsbar-test-player"));
+    QDBusConnection::connectToBus(address_, QStringLiteral("newsbar-test-client"));
+  }
+
+  static void TearDownTestSuite() {
+    QDBusConnection::disconnectFromBus(QStringLiteral("newsbar-test-player"));
+    QDBusConnection::disconnectFromBus(QStringLiteral("newsbar-test-client"));
+    if (daemon_) {
+      daemon_->terminate();
+      if (!daemon_->waitForFinished(5000)) daemon_->kill();
+      daemon_->waitForFinished(5000);
+    }
+    delete daemon_;
+    daemon_ = nullptr;
+    address_.clear();
+  }
+
+  void SetUp() override {
+    if (!daemon_) GTEST_SKIP() << "dbus-daemon is not installed (package dbus)";
+    ASSERT_FALSE(address_.isEmpty()) << "dbus-daemon gave no address";
+    ASSERT_TRUE(PlayerBus().isConnected());
+    ASSERT_TRUE(ClientBus().isConnected());
+    for (const char* clip : {"a.wav", "b.wav", "c.wav"}) server_.Add(clip, Clip(), "audio/wav");
+    server_.Add("a.png", MakeCover(0x1f7ae0), "image/png");
+    server_.Add("b.png", MakeCover(0xe0501f), "image/png");
+    server_.Add("c.png", MakeCover(0x30a050), "image/png");
+  }
+
+  static QDBusConnection PlayerBus() {
+    return QDBusConnection(QStringLiteral("newsbar-test-player"));
+  }
+  static QDBusConnection ClientBus() {
+    return QDBusConnection(QStringLiteral("newsbar-test-client"));
+  }
+
+  // Long enough that nothing ends by itself during a test.
+  static const std::string& Clip() {
+    static const std::string clip = MakeWav(20.0, 4000);
+    return clip;
+  }
+
+  std::vector<Row> ThreeRows() {
+    return {{"早报第一期", server_.Url("a.wav"), server_.Url("a.png"), 20},
+            {"晚报第二期", server_.Url("b.wav"), server_.Url("b.png"), 20},
+            {"早报第三期", server_.Url("c.wav"), server_.Url("c.png"), 20}};
+  }
+
+  // gdbus against the private bus, run while this thread goes on handling the window's
+  // (and so the player's D-Bus) events. Gives gdbus's output; fails the test on an error.
+  static std::string Gdbus(QStringList arguments) {
+    // gdbus COMMAND --address ADDRESS ...
+    arguments.insert(1, QStringLiteral("--address"));
+    arguments.insert(2, address_);
+    QProcess gdbus;
+    gdbus.start(QStringLiteral("gdbus"), arguments);
+    EXPECT_TRUE(gdbus.waitForStarted(5000)) << "gdbus (package libglib2.0-bin) did not start";
+    EXPECT_TRUE(WaitUntil([&] { return gdbus.state() == QProcess::NotRunning; }, 10000));
+    EXPECT_EQ(gdbus.exitCode(), 0) << gdbus.readAllStandardError().toStdString();
+    return gdbus.readAllStandardOutput().trimmed().toStdString();
+  }
+
+  std::string Call(const QString& method, const QStringList& arguments = {}) {
+    return Gdbus(QStringList{QStringLiteral("call"), QStringLiteral("--dest"),
+                             mpris_->ServiceName(), QStringLiteral("--object-path"), kPath,
+                             QStringLiteral("--method"), kPlayer + QStringLiteral(".") + method} +
+                 arguments);
+  }
+
+  std::string Get(const QString& property) {
+    return Gdbus({QStringLiteral("call"), QStringLiteral("--dest"), mpris_->ServiceName(),
+                  QStringLiteral("--object-path"), kPath, QStringLiteral("--method"),
+                  QStringLiteral("org.freedesktop.DBus.Properties.Get"), kPlayer, property});
+  }
+
+  // The window with its player on the bus, started with `rows`.
+  void Start(const std::vector<Row>& rows) {
+    window_ = std::make_unique<PlayerWindow>(ListingWorker({rows}));
+    mpris_ = std::make_unique<Mpris>(*window_, PlayerBus());
+    ASSERT_TRUE(mpris_->Registered());
+    window_->CreateAndShow();
+    if (rows.empty()) {
+      ASSERT_TRUE(WaitUntil([&] { return !window_->retryButton->isHidden(); }));
+    } else {
+      ASSERT_TRUE(WaitUntil([&] { return window_->Media().State() == 1; }));
+    }
+  }
+
+  MediaServer server_;
+  std::unique_ptr<PlayerWindow> window_;
+  std::unique_ptr<Mpris> mpris_;  // goes before the window
+  static QProcess* daemon_;
+  static QString address_;
+};
+
+QProcess* MprisBus::daemon_ = nullptr;
+QString MprisBus::address_;
+
+TEST_F(MprisBus, EachMethodActsAsItsButton) {
+  Start(ThreeRows());
+  MediaPlayer& media = window_->Media();
+  EXPECT_EQ(mpris_->ServiceName().toStdString(), "org.mpris.MediaPlayer2.newsbar");
+  EXPECT_EQ(Get(QStringLiteral("PlaybackStatus")), "(<'Playing'>,)");
+
+  // Pause and Play are the play/pause button, but only where it would change something.
+  Call(QStringLiteral("Pause"));
+  EXPECT_EQ(media.State(), 3);
+  EXPECT_EQ(window_->playPauseButton->Picture(), PlayImage());
+  EXPECT_EQ(Get(QStringLiteral("PlaybackStatus")), "(<'Paused'>,)");
+  Call(QStringLiteral("Pause"));
+  EXPECT_EQ(media.State(), 3);
+  Call(QStringLiteral("Play"));
+  EXPECT_EQ(media.State(), 1);
+  EXPECT_EQ(window_->playPauseButton->Picture(), PauseImage());
+  Call(QStringLiteral("Play"));
+  EXPECT_EQ(media.State(), 1);
+  Call(QStringLiteral("PlayPause"));
+  EXPECT_EQ(media.State(), 3);
+  Call(QStringLiteral("PlayPause"));
+  EXPECT_EQ(media.State(), 1);
+
+  Call(QStringLiteral("Next"));
+  EXPECT_EQ(CurrentRow, 1);
+  EXPECT_EQ(Utf8(window_->statusLabel->Caption()), "晚报第二期");
+  EXPECT_EQ(Utf8(window_->episodeList->CellText(1, 3)), "正在播放...");
+  EXPECT_EQ(Utf8(window_->episodeList->CellText(0, 3)), "00分20秒");
+  EXPECT_EQ(window_->cover->Picture(), Bytes(MakeCover(0xe0501f)));
+  EXPECT_EQ(media.State(), 1);
+
+  Call(QStringLiteral("Previous"));
+  EXPECT_EQ(CurrentRow, 0);
+  // At the first row, previous starts it again: the clip is asked for anew.
+  const int asked = server_.CountFor("a.wav");
+  Call(QStringLiteral("Previous"));
+  EXPECT_EQ(CurrentRow, 0);
+  EXPECT_GT(server_.CountFor("a.wav"), asked);
+
+  // Stop has no button: it stops and closes the media as the end of the list does, and
+  // leaves the title, the row and the list as they are.
+  Call(QStringLiteral("Stop"));
+  EXPECT_EQ(media.State(), 0);
+  EXPECT_EQ(Get(QStringLiteral("PlaybackStatus")), "(<'Stopped'>,)");
+  EXPECT_EQ(CurrentRow, 0);
+  EXPECT_EQ(Utf8(window_->statusLabel->Caption()), "早报第一期");
+  EXPECT_EQ(Utf8(window_->episodeList->CellText(0, 3)), "正在播放...");
+}
+
+TEST_F(MprisBus, NothingHappensWhereTheButtonsAreDisabledAndASecondPlayerTakesItsOwnName) {
+  Start({});
+  EXPECT_EQ(Get(QStringLiteral("CanGoNext")), "(<false>,)");
+  EXPECT_EQ(Get(QStringLiteral("CanPlay")), "(<false>,)");
+  EXPECT_EQ(Get(QStringLiteral("Metadata")),
+            "(<{'mpris:trackid': <objectpath '/org/mpris/MediaPlayer2/TrackList/NoTrack'>}>,)");
+  for (const char* method : {"Next", "Previous", "PlayPause", "Play"}) {
+    Call(QString::fromLatin1(method));
+  }
+  EXPECT_EQ(CurrentRow, 0);
+  EXPECT_EQ(window_->Media().State(), 0);
+  EXPECT_EQ(window_->playPauseButton->Picture(), PauseImage());
+  EXPECT_EQ(Utf8(window_->statusLabel->Caption()), "初始化失败，请重试...");
+
+  const QString second = QStringLiteral("newsbar-test-second");
+  {
+    Mpris other(*window_, QDBusConnection::connectToBus(address_, second));
+    EXPECT_TRUE(other.Registered());
+    EXPECT_EQ(other.ServiceName(), QStringLiteral("org.mpris.MediaPlayer2.newsbar.instance%1")
+                                       .arg(QCoreApplication::applicationPid()));
+  }
+  QDBusConnection::disconnectFromBus(second);
+
+  // No bus at all (as in a session without one): nothing registers, nothing breaks.
+  Mpris offline(*window_, QDBusConnection(QStringLiteral("newsbar-no-such-connection")));
+  EXPECT_FALSE(offline.Registered());
+  EXPECT_TRUE(offline.ServiceName().isEmpty());
+}
+
+TEST_F(MprisBus, PropertiesAndSignalsFollowTheEpisode) {
+  Start(ThreeRows());
+  MprisListener listener;
+  QDBusConnection client = ClientBus();
+  ASSERT_TRUE(client.connect(mpris_->ServiceName(), kPath,
+                             QStringLiteral("org.freedesktop.DBus.Properties"),
+                             QStringLiteral("PropertiesChanged"), &listener,
+                             SLOT(PropertiesChanged(QString, QVariantMap, QStringList))));
+  ASSERT_TRUE(client.connect(mpris_->ServiceName(), kPath, kPlayer, QStringLiteral("Seeked"),
+                             &listener, SLOT(Seeked(qlonglong))));
+  // A round trip, so the bus has the subscriptions before anything is sent.
+  client.call(QDBusMessage::createMethodCall(
+      QStringLiteral("org.freedesktop.DBus"), QStringLiteral("/org/freedesktop/DBus"),
+      QStringLiteral("org.freedesktop.DBus"), QStringLiteral("GetId")));
+
+  auto lastWith = [&](const char* name) -> QVariant {
+    for (auto change = listener.changes.rbegin(); change != listener.changes.rend(); ++change) {
+      if (change->contains(QString::fromLatin1(name)))
+        return change->value(QString::fromLatin1(name));
+    }
+    return {};
+  };
+
+  // The window's own button, not a D-Bus call: the desktop still hears of it.
+  QTest::mouseClick(window_->nextButton, Qt::LeftButton);
+  ASSERT_TRUE(WaitUntil([&] { return lastWith("Metadata").isValid(); }));
+  const QVariantMap metadata = qdbus_cast<QVariantMap>(lastWith("Metadata"));
+  EXPECT_EQ(metadata.value(QStringLiteral("mpris:trackid")).value<QDBusObjectPath>().path(),
+            QStringLiteral("/io/github/newsbar/track/1"));
+  EXPECT_EQ(metadata.value(QStringLiteral("xesam:title")).toString(), QStringLiteral("晚报第二期"));
+  EXPECT_EQ(metadata.value(QStringLiteral("mpris:artUrl")).toString().toStdString(),
+            server_.Url("b.png"));
+  EXPECT_EQ(metadata.value(QStringLiteral("mpris:length")).toLongLong(), 20000000);
+  EXPECT_NE(Get(QStringLiteral("Metadata")).find("'xesam:title': <'晚报第二期'>"),
+            std::string::npos);
+
+  QTest::mouseClick(window_->playPauseButton, Qt::LeftButton);
+  ASSERT_TRUE(WaitUntil([&] { return lastWith("PlaybackStatus").toString() == "Paused"; }));
+
+  // Moving the slider from the desktop: as the user would, it plays from there.
+  Call(QStringLiteral("SetPosition"),
+       {QStringLiteral("'/io/github/newsbar/track/1'"), QStringLiteral("12000000")});
+  EXPECT_EQ(window_->progress->Position(), 12);
+  EXPECT_EQ(window_->Media().State(), 1);
+  ASSERT_TRUE(WaitUntil([&] { return !listener.seeks.empty(); }));
+  EXPECT_GE(listener.seeks.back(), 12000000);
+  EXPECT_LT(listener.seeks.back(), 13000000);
+  const std::string position = Get(QStringLiteral("Position"));
+  ASSERT_EQ(position.rfind("(<int64 ", 0), 0u) << position;
+  EXPECT_GE(std::stoll(position.substr(8)), 12000000);
+
+  // Another episode's id is refused; a seek past the end is the next episode.
+  Call(QStringLiteral("SetPosition"),
+       {QStringLiteral("'/io/github/newsbar/track/0'"), QStringLiteral("2000000")});
+  EXPECT_GE(window_->progress->Position(), 12);
+  // Paused, the position holds still: a seek back lands exactly 5 s before it.
+  Call(QStringLiteral("Pause"));
+  const qlonglong paused = mpris_->Position();
+  Call(QStringLiteral("Seek"), {QStringLiteral("int64 -5000000")});
+  EXPECT_EQ(window_->progress->Position(), (paused - 5000000) / 1000000);
+  Call(QStringLiteral("Seek"), {QStringLiteral("int64 60000000")});
+  EXPECT_EQ(CurrentRow, 2);
+  ASSERT_TRUE(WaitUntil([&] {
+    return qdbus_cast<QVariantMap>(lastWith("Metadata"))
+               .value(QStringLiteral("xesam:title"))
+               .toString() == QStringLiteral("早报第三期");
+  }));
+}
+
+}  // namespace
+}  // namespace newsbar::test
+
+#include "test_mpris.moc"
