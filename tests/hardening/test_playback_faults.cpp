@@ -6,6 +6,7 @@
 // itself is never touched by either fault.
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
 #include <unistd.h>
 #include <QBuffer>
 #include <QImage>
@@ -156,6 +157,34 @@ INSTANTIATE_TEST_SUITE_P(Faults, AudioFault,
                          [](const testing::TestParamInfo<Fault>& info) {
                            return std::string(FaultName(info.param));
                          });
+
+// A catalogue may name local files and devices as audio: one that never ends, one that
+// blocks whoever opens it. Neither holds the window longer than the open bound; the
+// player moves on to the episode after them.
+TEST(LocalAudioPaths, DevicesAndPipesAreLeftBehind) {
+  char directory[] = "/tmp/newsbar-fifo-XXXXXX";
+  ASSERT_NE(mkdtemp(directory), nullptr);
+  const std::string fifo = std::string(directory) + "/audio.wav";
+  ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+
+  CatalogueFixture fixture;
+  WindowRun run(fixture.Endpoints());
+  fixture.SetFailure(FixtureProgramme::kMorning, FixtureFailure::kEmptyList);
+  auto episodes = fixture.MakeEpisodes(FixtureProgramme::kEvening, 2020, 7, 20, 3);
+  episodes[0].audioUrl = "/dev/zero";
+  episodes[1].audioUrl = "file://" + fifo;
+  fixture.SetEpisodes(FixtureProgramme::kEvening, episodes);
+  fixture.SetDateHeader("Mon, 20 Jul 2020 12:00:00 GMT");
+  FreezeProbe probe;
+
+  run.Start();
+  EXPECT_TRUE(WaitFor([&] { return run.StatusText() == episodes[2].title; }, 2 * kOpenBound + 15s))
+      << run.StatusText();
+  EXPECT_LE(probe.Longest(), kOpenBound + kSlack);
+  ExpectListIntact(run, episodes);
+  std::remove(fifo.c_str());
+  rmdir(directory);
+}
 
 }  // namespace
 }  // namespace newsbar::test
