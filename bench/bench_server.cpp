@@ -111,9 +111,11 @@ struct BenchServer::Impl {
   void AddRoutes(httplib::Server& server) {
     server.Post(std::string(demo::kCataloguePath), [this](const httplib::Request& request,
                                                           httplib::Response& response) {
+      const Clock::time_point arrived = Clock::now();
       {
         std::lock_guard lock(mutex);
         ++marks.cataloguePosts;
+        if (!marks.firstCatalogue) marks.firstCatalogue = arrived;
       }
       const std::string pid = request.get_param_value("pid");
       const int programme = pid == demo::kMorningPid ? 1 : pid == demo::kEveningPid ? 2 : 0;
@@ -142,6 +144,7 @@ struct BenchServer::Impl {
                      if (!marks.firstAudio) marks.firstAudio = arrived;
                    } else {
                      ++marks.coverRequests;
+                     if (!marks.firstCover) marks.firstCover = arrived;
                      marks.lastCoverPath = request.path;
                    }
                  }

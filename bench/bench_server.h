@@ -29,6 +29,8 @@ struct RequestMarks {
   int coverRequests = 0;  // pictures under /media/
   int audioRequests = 0;  // clips under /media/
   std::optional<Clock::time_point> firstAudio;
+  std::optional<Clock::time_point> firstCatalogue;
+  std::optional<Clock::time_point> firstCover;
   std::string lastCoverPath;  // the path of the latest cover request
 };
 

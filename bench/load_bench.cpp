@@ -4,6 +4,9 @@
 //                        episodes: two documents (each with its engine), both loads, every
 //                        episode read by path, the merge and filter, and the rows appended
 //                        from a worker thread to the list on the window's thread.
+//   Step/<step>/N        the same steps one at a time: Documents (both made and loaded),
+//                        Reads (every episode's four fields by path), Merge (merge and
+//                        filter), List (the rows appended across threads).
 //   CatalogueWorker/N    the worker itself against a loopback server, the three requests
 //                        included, as a check that the steps above are what it does.
 //
@@ -80,38 +83,122 @@ std::vector<CatalogueEpisode> ReadPage(JsonDocument& document) {
   return page;
 }
 
-void CatalogueLoad(benchmark::State& state) {
-  const int perProgramme = static_cast<int>(state.range(0));
+// What the two requests hand the worker (the replies converted to GBK), and the
+// network's now: midday today, so that today's editions are due.
+struct LoadInput {
+  Text morningText;
+  Text eveningText;
+  NetworkNow now;
+};
+
+LoadInput MakeInput(int perProgramme) {
   const demo::DemoMedia media = ScaledMedia(perProgramme);
   const auto moment = system_clock::now();
   const std::string base = "http://127.0.0.1:8080/media/";
-  // What the two requests hand the worker: the replies converted to GBK.
-  const Text morningText = Utf8ToGbk(demo::CatalogueReply(media, 1, moment, base));
-  const Text eveningText = Utf8ToGbk(demo::CatalogueReply(media, 2, moment, base));
   const demo::CalendarDate today = demo::DateAtUtc8(moment);
-  // Midday, so that today's editions are due.
-  const NetworkNow now{.year = today.year, .month = today.month, .day = today.day, .hour = 12};
+  return {.morningText = Utf8ToGbk(demo::CatalogueReply(media, 1, moment, base)),
+          .eveningText = Utf8ToGbk(demo::CatalogueReply(media, 2, moment, base)),
+          .now = {.year = today.year, .month = today.month, .day = today.day, .hour = 12}};
+}
 
+// Appends the rows the way the worker does: an empty row, then its five cells.
+int AppendRows(const std::vector<EpisodeRow>& rows) {
+  for (const EpisodeRow& row : rows) {
+    const int index = g_targets.list->AppendRow();
+    for (int column = 0; column < static_cast<int>(row.size()); ++column)
+      g_targets.list->SetCellText(index, column, row[column]);
+  }
+  return g_targets.list->RowCount();
+}
+
+void Count(benchmark::State& state, int perProgramme, int rows) {
+  state.counters["episodes"] = 2.0 * perProgramme;
+  state.counters["rows"] = rows;
+  if (rows == 0) state.SkipWithError("nothing was listed");
+}
+
+void CatalogueLoad(benchmark::State& state) {
+  const int perProgramme = static_cast<int>(state.range(0));
+  const LoadInput input = MakeInput(perProgramme);
   int rows = 0;
   for (auto _ : state) {
     JsonDocument morning("da");
     JsonDocument evening("da");
-    morning.Load(morningText);
-    evening.Load(eveningText);
-    const std::vector<EpisodeRow> merged = MergeEpisodes(ReadPage(morning), ReadPage(evening), now);
-    for (const EpisodeRow& row : merged) {
-      const int index = g_targets.list->AppendRow();
-      for (int column = 0; column < static_cast<int>(row.size()); ++column)
-        g_targets.list->SetCellText(index, column, row[column]);
-    }
-    rows = g_targets.list->RowCount();
+    morning.Load(input.morningText);
+    evening.Load(input.eveningText);
+    rows = AppendRows(MergeEpisodes(ReadPage(morning), ReadPage(evening), input.now));
     state.PauseTiming();
     ClearList();
     state.ResumeTiming();
   }
-  state.counters["episodes"] = 2.0 * perProgramme;
-  state.counters["rows"] = rows;
-  if (rows == 0) state.SkipWithError("nothing was listed");
+  Count(state, perProgramme, rows);
+}
+
+// The same steps one at a time, to show where the time of a load goes.
+
+void StepDocuments(benchmark::State& state) {
+  const int perProgramme = static_cast<int>(state.range(0));
+  const LoadInput input = MakeInput(perProgramme);
+  int count = 0;
+  for (auto _ : state) {
+    JsonDocument morning("da");
+    JsonDocument evening("da");
+    morning.Load(input.morningText);
+    evening.Load(input.eveningText);
+    count = morning.GetCount("data.list") + evening.GetCount("data.list");
+  }
+  Count(state, perProgramme, count);
+}
+
+void StepReads(benchmark::State& state) {
+  const int perProgramme = static_cast<int>(state.range(0));
+  const LoadInput input = MakeInput(perProgramme);
+  JsonDocument morning("da");
+  JsonDocument evening("da");
+  morning.Load(input.morningText);
+  evening.Load(input.eveningText);
+  std::size_t count = 0;
+  for (auto _ : state) {
+    count = ReadPage(morning).size() + ReadPage(evening).size();
+    benchmark::DoNotOptimize(count);
+  }
+  Count(state, perProgramme, static_cast<int>(count));
+}
+
+void StepMerge(benchmark::State& state) {
+  const int perProgramme = static_cast<int>(state.range(0));
+  const LoadInput input = MakeInput(perProgramme);
+  JsonDocument morning("da");
+  JsonDocument evening("da");
+  morning.Load(input.morningText);
+  evening.Load(input.eveningText);
+  const std::vector<CatalogueEpisode> morningPage = ReadPage(morning);
+  const std::vector<CatalogueEpisode> eveningPage = ReadPage(evening);
+  std::size_t rows = 0;
+  for (auto _ : state) {
+    rows = MergeEpisodes(morningPage, eveningPage, input.now).size();
+    benchmark::DoNotOptimize(rows);
+  }
+  Count(state, perProgramme, static_cast<int>(rows));
+}
+
+void StepList(benchmark::State& state) {
+  const int perProgramme = static_cast<int>(state.range(0));
+  const LoadInput input = MakeInput(perProgramme);
+  JsonDocument morning("da");
+  JsonDocument evening("da");
+  morning.Load(input.morningText);
+  evening.Load(input.eveningText);
+  const std::vector<EpisodeRow> merged =
+      MergeEpisodes(ReadPage(morning), ReadPage(evening), input.now);
+  int rows = 0;
+  for (auto _ : state) {
+    rows = AppendRows(merged);
+    state.PauseTiming();
+    ClearList();
+    state.ResumeTiming();
+  }
+  Count(state, perProgramme, rows);
 }
 
 void CatalogueWorkerLoopback(benchmark::State& state) {
@@ -134,24 +221,19 @@ void CatalogueWorkerLoopback(benchmark::State& state) {
     ClearList();
     state.ResumeTiming();
   }
-  state.counters["episodes"] = 2.0 * perProgramme;
-  state.counters["rows"] = lastRow.load() + 1;
-  if (lastRow.load() < 0) state.SkipWithError("nothing was listed");
+  Count(state, perProgramme, lastRow.load() + 1);
 }
 
-BENCHMARK(CatalogueLoad)
-    ->Arg(20)
-    ->Arg(200)
-    ->Arg(2000)
-    ->Unit(benchmark::kMillisecond)
-    ->UseRealTime();
-BENCHMARK(CatalogueWorkerLoopback)
-    ->Name("CatalogueWorker")
-    ->Arg(20)
-    ->Arg(200)
-    ->Arg(2000)
-    ->Unit(benchmark::kMillisecond)
-    ->UseRealTime();
+void Sizes(benchmark::internal::Benchmark* benchmark) {
+  benchmark->Arg(20)->Arg(200)->Arg(2000)->Unit(benchmark::kMillisecond)->UseRealTime();
+}
+
+BENCHMARK(CatalogueLoad)->Apply(Sizes);
+BENCHMARK(StepDocuments)->Name("Step/Documents")->Apply(Sizes);
+BENCHMARK(StepReads)->Name("Step/Reads")->Apply(Sizes);
+BENCHMARK(StepMerge)->Name("Step/Merge")->Apply(Sizes);
+BENCHMARK(StepList)->Name("Step/List")->Apply(Sizes);
+BENCHMARK(CatalogueWorkerLoopback)->Name("CatalogueWorker")->Apply(Sizes);
 
 }  // namespace
 }  // namespace newsbar::bench

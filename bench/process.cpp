@@ -170,7 +170,7 @@ std::optional<MemoryUse> ParseMemoryUse(std::string_view statusText) {
   const std::optional<long> rss = field("VmRSS");
   const std::optional<long> hwm = field("VmHWM");
   if (!rss || !hwm) return std::nullopt;
-  return MemoryUse{.rssKb = *rss, .hwmKb = *hwm};
+  return MemoryUse{.rssKb = *rss, .hwmKb = *hwm, .anonKb = field("RssAnon").value_or(-1)};
 }
 
 std::optional<MemoryUse> ReadMemoryUse(pid_t pid) {

@@ -53,9 +53,13 @@ std::optional<int> RunToEnd(const std::vector<std::string>& argv,
 struct MemoryUse {
   long rssKb = 0;  // VmRSS
   long hwmKb = 0;  // VmHWM, the peak of VmRSS
+  // RssAnon: the part of VmRSS that is the process's own (not pages of shared library
+  // and font files); -1 when the kernel does not say.
+  long anonKb = -1;
 };
 
-// VmRSS and VmHWM from the text of /proc/<pid>/status; nothing when either is missing.
+// VmRSS, VmHWM and RssAnon from the text of /proc/<pid>/status; nothing when VmRSS or
+// VmHWM is missing.
 std::optional<MemoryUse> ParseMemoryUse(std::string_view statusText);
 std::optional<MemoryUse> ReadMemoryUse(pid_t pid);
 

@@ -174,8 +174,16 @@ class Bench {
     return {"QT_QPA_PLATFORM=offscreen"};
   }
 
-  // Start of the player to the first request for its audio, in milliseconds.
-  std::optional<double> LaunchPlayer() {
+  // A launch in milliseconds from the start: to the first catalogue POST, to the cover
+  // request and to the audio request (the figure that counts).
+  struct Launch {
+    double toCatalogue = 0;
+    double toCover = 0;
+    double toAudio = 0;
+  };
+
+  // Start of the player to the first request for its audio.
+  std::optional<Launch> LaunchPlayer() {
     server_.ResetMarks();
     const Clock::time_point start = Clock::now();
     ChildProcess player = ChildProcess::Spawn(PlayerCommand(), PlayerEnvironment());
@@ -187,12 +195,12 @@ class Bench {
     if (marks.cataloguePosts < 2 || marks.timeRequests < 1 || marks.coverRequests < 1)
       return Fail("the player skipped a catalogue, time or cover request");
     coverPath_ = marks.lastCoverPath;
-    return Milliseconds(*audio - start).count();
+    return Phases(start, marks);
   }
 
   // The same work without the program: the two catalogue POSTs and the time HEAD in the
   // player's order, the cover GET, then mpv on the audio URL.
-  std::optional<double> LaunchBarePipeline() {
+  std::optional<Launch> LaunchBarePipeline() {
     const Endpoints endpoints = server_.PlayerEndpoints();
     const std::string cover = "http://127.0.0.1:" + std::to_string(server_.HttpPort()) +
                               (coverPath_.empty() ? "/media/evening.png" : coverPath_);
@@ -215,12 +223,13 @@ class Bench {
     const std::optional<Clock::time_point> audio = server_.WaitForFirstAudioRequest(kRequestWait);
     mpv.End();
     if (!audio) return Fail("mpv never asked for the audio");
-    return Milliseconds(*audio - start).count();
+    return Phases(start, server_.Marks());
   }
 
   struct Playing {
     double rssMiB = 0;
     double hwmMiB = 0;
+    std::optional<double> anonMiB;
     double cpuMs = 0;
   };
 
@@ -240,14 +249,24 @@ class Bench {
     if (!child.Running()) return Fail(command.front() + " stopped while playing");
     child.End();
     if (!cpuStart || !cpuEnd || !memory) return Fail("/proc could not be read");
-    return Playing{.rssMiB = memory->rssKb / 1024.0,
-                   .hwmMiB = memory->hwmKb / 1024.0,
-                   .cpuMs = (*cpuEnd - *cpuStart) * 1000.0};
+    return Playing{
+        .rssMiB = memory->rssKb / 1024.0,
+        .hwmMiB = memory->hwmKb / 1024.0,
+        .anonMiB = memory->anonKb >= 0 ? std::optional(memory->anonKb / 1024.0) : std::nullopt,
+        .cpuMs = (*cpuEnd - *cpuStart) * 1000.0};
   }
 
   const std::vector<std::string>& Failures() const { return failures_; }
 
  private:
+  std::optional<Launch> Phases(Clock::time_point start, const RequestMarks& marks) {
+    if (!marks.firstCatalogue || !marks.firstCover || !marks.firstAudio)
+      return Fail("a launch request went unseen");
+    return Launch{.toCatalogue = Milliseconds(*marks.firstCatalogue - start).count(),
+                  .toCover = Milliseconds(*marks.firstCover - start).count(),
+                  .toAudio = Milliseconds(*marks.firstAudio - start).count()};
+  }
+
   std::nullopt_t Fail(const std::string& why) {
     failures_.push_back(why);
     return std::nullopt;
@@ -352,35 +371,47 @@ void PrintRatioRow(const char* measure, const char* unit, const std::vector<doub
               ratio.c_str(), goalText, verdict.c_str());
 }
 
+constexpr int kSizes[] = {20, 200, 2000};
+constexpr const char* kLoadFamilies[] = {"CatalogueLoad", "Step/Documents", "Step/Reads",
+                                         "Step/Merge",    "Step/List",      "CatalogueWorker"};
+
 void PrintLoadTable(const std::map<std::string, LoadFigure>& figures, bool judge) {
-  std::printf("\ncatalogue load, no network (newsbar-bench-load, median)\n");
-  std::printf("%-12s %8s %12s %8s   %s\n", "episodes", "ms", "us/episode", "rows",
-              "worker on loopback, ms (with its 3 requests)");
-  for (int perProgramme : {20, 200, 2000}) {
-    const std::string suffix = "/" + std::to_string(perProgramme);
-    const auto load = figures.find("CatalogueLoad" + suffix);
-    const auto worker = figures.find("CatalogueWorker" + suffix);
-    const std::string episodes = "2 x " + std::to_string(perProgramme);
-    if (load == figures.end()) {
-      std::printf("%-12s %8s\n", episodes.c_str(), "failed");
+  std::printf("\ncatalogue load without the network (newsbar-bench-load), median ms\n");
+  std::printf("%-10s %8s %10s %6s | %9s %8s %7s %7s | %s\n", "episodes", "load", "us/episode",
+              "rows", "documents", "reads", "merge", "list", "worker on loopback (3 requests)");
+  auto figure = [&figures](const std::string& family, int size) -> std::optional<LoadFigure> {
+    const auto found = figures.find(family + "/" + std::to_string(size));
+    if (found == figures.end()) return std::nullopt;
+    return found->second;
+  };
+  auto cell = [&figure](const std::string& family, int size) {
+    char text[32] = "failed";
+    if (const auto value = figure(family, size))
+      std::snprintf(text, sizeof text, "%.1f", value->ms);
+    return std::string(text);
+  };
+  for (int size : kSizes) {
+    const std::string episodes = "2 x " + std::to_string(size);
+    const std::optional<LoadFigure> load = figure("CatalogueLoad", size);
+    if (!load) {
+      std::printf("%-10s %8s\n", episodes.c_str(), "failed");
       continue;
     }
-    char workerText[32] = "failed";
-    if (worker != figures.end())
-      std::snprintf(workerText, sizeof workerText, "%.1f", worker->second.ms);
-    std::printf("%-12s %8.1f %12.1f %8.0f   %s\n", episodes.c_str(), load->second.ms,
-                load->second.ms * 1000.0 / (2.0 * perProgramme), load->second.rows, workerText);
+    std::printf("%-10s %8.1f %10.1f %6.0f | %9s %8s %7s %7s | %s\n", episodes.c_str(), load->ms,
+                load->ms * 1000.0 / (2.0 * size), load->rows, cell("Step/Documents", size).c_str(),
+                cell("Step/Reads", size).c_str(), cell("Step/Merge", size).c_str(),
+                cell("Step/List", size).c_str(), cell("CatalogueWorker", size).c_str());
   }
-  const auto small = figures.find("CatalogueLoad/20");
-  const auto middle = figures.find("CatalogueLoad/200");
-  const auto large = figures.find("CatalogueLoad/2000");
-  if (small != figures.end()) {
-    std::printf("goal 2 x 20 <= 50 ms: %.1f ms%s\n", small->second.ms,
-                judge ? (small->second.ms <= 50.0 ? "  met" : "  MISSED") : "");
+  const std::optional<LoadFigure> small = figure("CatalogueLoad", 20);
+  const std::optional<LoadFigure> middle = figure("CatalogueLoad", 200);
+  const std::optional<LoadFigure> large = figure("CatalogueLoad", 2000);
+  if (small) {
+    std::printf("goal 2 x 20 <= 50 ms: %.1f ms%s\n", small->ms,
+                judge ? (small->ms <= 50.0 ? "  met" : "  MISSED") : "");
   }
-  if (middle != figures.end() && large != figures.end() && middle->second.ms > 0) {
+  if (middle && large && middle->ms > 0) {
     // Ten times the episodes: linear growth is a factor of 10 (exponent 1).
-    const double factor = large->second.ms / middle->second.ms;
+    const double factor = large->ms / middle->ms;
     const double exponent = std::log(factor) / std::log(10.0);
     std::printf("growth 2 x 200 -> 2 x 2000: x%.2f for x10 episodes (exponent %.2f)%s\n", factor,
                 exponent,
@@ -428,23 +459,34 @@ int Run(const Options& options) {
   }
   Bench bench(options, server);
 
-  Samples launchOurs, launchBare, rssOurs, rssMpv, hwmOurs, hwmMpv, cpuOurs, cpuMpv;
+  Samples launchOurs, launchBare, rssOurs, rssMpv, hwmOurs, hwmMpv, anonOurs, anonMpv, cpuOurs,
+      cpuMpv;
+  // Phases of the launch: [0] to the first catalogue POST, [1] to the cover request.
+  Samples phasesOurs[2], phasesBare[2];
   if (options.launch) {
+    auto add = [](const std::optional<Bench::Launch>& launch, Samples& total, Samples* phases) {
+      total.Add(launch ? std::optional(launch->toAudio) : std::nullopt);
+      phases[0].Add(launch ? std::optional(launch->toCatalogue) : std::nullopt);
+      phases[1].Add(launch ? std::optional(launch->toCover) : std::nullopt);
+    };
     for (int run = 0; run < options.runs; ++run) {
-      launchOurs.Add(bench.LaunchPlayer());
-      launchBare.Add(bench.LaunchBarePipeline());
+      add(bench.LaunchPlayer(), launchOurs, phasesOurs);
+      add(bench.LaunchBarePipeline(), launchBare, phasesBare);
     }
   }
   if (options.play) {
     auto add = [](const std::optional<Bench::Playing>& playing, Samples& rss, Samples& hwm,
-                  Samples& cpu) {
+                  Samples& anon, Samples& cpu) {
       rss.Add(playing ? std::optional(playing->rssMiB) : std::nullopt);
       hwm.Add(playing ? std::optional(playing->hwmMiB) : std::nullopt);
+      // Informative only: a kernel without the field leaves the row empty.
+      if (playing && playing->anonMiB) anon.Add(playing->anonMiB);
       cpu.Add(playing ? std::optional(playing->cpuMs) : std::nullopt);
     };
     for (int run = 0; run < options.runs; ++run) {
-      add(bench.Play(bench.PlayerCommand(), Bench::PlayerEnvironment()), rssOurs, hwmOurs, cpuOurs);
-      add(bench.Play(bench.MpvCommand(), {}), rssMpv, hwmMpv, cpuMpv);
+      add(bench.Play(bench.PlayerCommand(), Bench::PlayerEnvironment()), rssOurs, hwmOurs, anonOurs,
+          cpuOurs);
+      add(bench.Play(bench.MpvCommand(), {}), rssMpv, hwmMpv, anonMpv, cpuMpv);
     }
   }
   server.Stop();
@@ -469,17 +511,33 @@ int Run(const Options& options) {
                   "%.1f", goal(1.0));
     PrintRatioRow(("VmHWM " + memoryWhen).c_str(), "MiB", hwmOurs.values, hwmMpv.values, "mpv",
                   "%.1f", std::nullopt);
+    PrintRatioRow(("RssAnon " + memoryWhen).c_str(), "MiB", anonOurs.values, anonMpv.values, "mpv",
+                  "%.1f", std::nullopt);
     PrintRatioRow(("CPU " + cpuWhen).c_str(), "ms", cpuOurs.values, cpuMpv.values, "mpv", "%.0f",
                   goal(1.1));
+  }
+  if (options.launch) {
+    std::printf("\nlaunch phases, median ms from the start     newsbar  bare pipeline\n");
+    const std::pair<const char*, std::pair<Samples*, Samples*>> phases[] = {
+        {"first catalogue POST", {&phasesOurs[0], &phasesBare[0]}},
+        {"cover request", {&phasesOurs[1], &phasesBare[1]}},
+        {"audio request", {&launchOurs, &launchBare}},
+    };
+    for (const auto& [name, samples] : phases) {
+      std::printf("  %-40s %7.0f  %13.0f\n", name, Median(samples.first->values),
+                  Median(samples.second->values));
+    }
   }
   if (loadFigures) PrintLoadTable(*loadFigures, judge);
   std::printf("\nload average at end: %s\n", LoadAverage().c_str());
 
   failures.insert(failures.end(), bench.Failures().begin(), bench.Failures().end());
   if (loadFigures) {
-    for (const char* name : {"CatalogueLoad/20", "CatalogueLoad/200", "CatalogueLoad/2000",
-                             "CatalogueWorker/20", "CatalogueWorker/200", "CatalogueWorker/2000"}) {
-      if (!loadFigures->contains(name)) failures.push_back(std::string("no figure for ") + name);
+    for (const char* family : kLoadFamilies) {
+      for (int size : kSizes) {
+        const std::string name = std::string(family) + "/" + std::to_string(size);
+        if (!loadFigures->contains(name)) failures.push_back("no figure for " + name);
+      }
     }
   }
   for (const std::string& failure : failures) std::printf("failed: %s\n", failure.c_str());

@@ -25,6 +25,8 @@ TEST(ProcFiles, MemoryUseIsReadFromItsOwnLinesOnly) {
   ASSERT_TRUE(use);
   EXPECT_EQ(use->rssKb, 51200);
   EXPECT_EQ(use->hwmKb, 61440);
+  EXPECT_EQ(use->anonKb, 20000);
+  EXPECT_EQ(ParseMemoryUse("VmHWM:\t 9 kB\nVmRSS:\t 8 kB\n")->anonKb, -1);  // an older kernel
 
   EXPECT_FALSE(ParseMemoryUse("VmRSS:\t 100 kB\n"));             // no peak
   EXPECT_FALSE(ParseMemoryUse("VmRSS:\t 100 kB\nVmHWM:\t 12"));  // no unit, cut short
