@@ -17,6 +17,7 @@
 
 #include "hardening_harness.h"
 #include "support/fault_server.h"
+#include "support/http_server.h"
 #include "support/media_files.h"
 
 namespace newsbar::test {
@@ -157,6 +158,29 @@ INSTANTIATE_TEST_SUITE_P(Faults, AudioFault,
                          [](const testing::TestParamInfo<Fault>& info) {
                            return std::string(FaultName(info.param));
                          });
+
+// Line breaks in a cover or audio URL must not turn into header lines of the request.
+TEST(UrlsWithLineBreaks, NoHeaderIsInjected) {
+  HttpServer server;
+  server.Handle("/c.png", [](const httplib::Request&, httplib::Response& response) {
+    response.set_content(CoverPng(), "image/png");
+  });
+  CatalogueFixture fixture;
+  WindowRun run(fixture.Endpoints());
+  fixture.SetFailure(FixtureProgramme::kMorning, FixtureFailure::kEmptyList);
+  auto episodes = fixture.MakeEpisodes(FixtureProgramme::kEvening, 2020, 7, 20, 2);
+  episodes[0].coverUrl = server.Url("/c.png") + "?x=1\r\nX-Injected: cover";
+  episodes[0].audioUrl = server.Url("/a.wav") + "?x=1\r\nX-Injected: audio";
+  fixture.SetEpisodes(FixtureProgramme::kEvening, episodes);
+  fixture.SetDateHeader("Mon, 20 Jul 2020 12:00:00 GMT");
+
+  run.Start();
+  EXPECT_TRUE(WaitFor([&] { return run.StatusText() == episodes[1].title; }, kOpenBound + 15s));
+  for (const ReceivedRequest& request : server.Requests()) {
+    EXPECT_EQ(request.HeaderCount("X-Injected"), 0u) << request.target;
+  }
+  ExpectListIntact(run, episodes);
+}
 
 // A catalogue may name local files and devices as audio: one that never ends, one that
 // blocks whoever opens it. Neither holds the window longer than the open bound; the
