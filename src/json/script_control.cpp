@@ -212,9 +212,14 @@ std::shared_ptr<ScriptControl> ScriptControl::Create() {
 }
 
 ScriptControl::ScriptControl()
-    : engine_(std::make_unique<QJSEngine>()), owner_(std::this_thread::get_id()) {}
+    : engine_(std::make_unique<QJSEngine>()),
+      pageHolder_(std::make_unique<QJSValue>(engine_->globalObject())),
+      owner_(std::this_thread::get_id()) {}
 
-ScriptControl::~ScriptControl() = default;
+ScriptControl::~ScriptControl() {
+  // The value goes before its engine.
+  pageHolder_.reset();
+}
 
 bool ScriptControl::OnOwnThread() const {
   return std::this_thread::get_id() == owner_;
