@@ -137,12 +137,16 @@ Mpris::Mpris(PlayerWindow& window, QDBusConnection bus) : window_(&window), bus_
   }
   registered_ = true;
 
-  // Handlers connected before these have run by the time they fire, so what is
-  // announced is the state after the change.
+  // Both are raised after the change (the window's own tick handler is connected first),
+  // so what is announced is the state after it.
   connect(&window, &PlayerWindow::playbackChanged, this, &Mpris::AnnounceChanges);
   // The media may stop by itself (end of the list); the play timer notices within a second.
   connect(window.playTimer, &Timer::tick, this, &Mpris::AnnounceChanges);
-  connect(&window, &PlayerWindow::positionJumped, this, [this] { emit seeked(Position()); });
+  // A jump also resumes paused media, as moving the slider does.
+  connect(&window, &PlayerWindow::positionJumped, this, [this] {
+    emit seeked(Position());
+    AnnounceChanges();
+  });
   announced_ = AnnouncedProperties();
 }
 

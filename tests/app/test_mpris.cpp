@@ -274,6 +274,7 @@ TEST_F(MprisBus, PropertiesAndSignalsFollowTheEpisode) {
   EXPECT_EQ(window_->progress->Position(), 12);
   EXPECT_EQ(window_->Media().State(), 1);
   ASSERT_TRUE(WaitUntil([&] { return !listener.seeks.empty(); }));
+  ASSERT_TRUE(WaitUntil([&] { return lastWith("PlaybackStatus").toString() == "Playing"; }));
   EXPECT_GE(listener.seeks.back(), 12000000);
   EXPECT_LT(listener.seeks.back(), 13000000);
   const std::string position = Get(QStringLiteral("Position"));
