@@ -257,6 +257,7 @@ std::string CatalogueReply(const DemoMedia& media, int programme, system_clock::
 
 struct CatalogueServer::Impl {
   DemoMedia media;
+  Clock clock;
   KeyPtr key;
   CertPtr cert;
   std::string certPem;
@@ -274,21 +275,21 @@ struct CatalogueServer::Impl {
   }
 
   void AddRoutes(httplib::Server& server) {
-    server.Post(std::string(kCataloguePath), [this](const httplib::Request& request,
-                                                    httplib::Response& response) {
-      const std::string pid = request.get_param_value("pid");
-      int programme = pid == kMorningPid ? 1 : pid == kEveningPid ? 2 : 0;
-      if (programme == 0) {
-        response.status = 404;
-        return;
-      }
-      // Only the first page holds episodes; later pages are empty.
-      const std::string page = request.get_param_value("pageNum");
-      std::string body = page.empty() || page == "1"
-                             ? CatalogueReply(media, programme, system_clock::now(), MediaBase())
-                             : std::string(R"({"code":0,"data":{"list":[]}})");
-      response.set_content(std::move(body), "application/json;charset=UTF-8");
-    });
+    server.Post(std::string(kCataloguePath),
+                [this](const httplib::Request& request, httplib::Response& response) {
+                  const std::string pid = request.get_param_value("pid");
+                  int programme = pid == kMorningPid ? 1 : pid == kEveningPid ? 2 : 0;
+                  if (programme == 0) {
+                    response.status = 404;
+                    return;
+                  }
+                  // Only the first page holds episodes; later pages are empty.
+                  const std::string page = request.get_param_value("pageNum");
+                  std::string body = page.empty() || page == "1"
+                                         ? CatalogueReply(media, programme, clock(), MediaBase())
+                                         : std::string(R"({"code":0,"data":{"list":[]}})");
+                  response.set_content(std::move(body), "application/json;charset=UTF-8");
+                });
     server.Get("/", [](const httplib::Request&, httplib::Response& response) {
       response.set_content("newsbar demo catalogue\n", "text/plain");
     });
@@ -304,8 +305,8 @@ struct CatalogueServer::Impl {
                  response.set_content(found->second, MimeType(name).c_str());
                });
     // Every reply tells the time, as a public web server's would.
-    server.set_post_routing_handler([](const httplib::Request&, httplib::Response& response) {
-      response.set_header("Date", HttpDate(system_clock::now()));
+    server.set_post_routing_handler([this](const httplib::Request&, httplib::Response& response) {
+      response.set_header("Date", HttpDate(clock()));
     });
   }
 
@@ -320,8 +321,9 @@ struct CatalogueServer::Impl {
   }
 };
 
-CatalogueServer::CatalogueServer(DemoMedia media) : impl_(std::make_unique<Impl>()) {
+CatalogueServer::CatalogueServer(DemoMedia media, Clock clock) : impl_(std::make_unique<Impl>()) {
   impl_->media = std::move(media);
+  impl_->clock = clock ? std::move(clock) : Clock([] { return system_clock::now(); });
 }
 
 CatalogueServer::~CatalogueServer() {

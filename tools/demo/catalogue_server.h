@@ -3,6 +3,7 @@
 #pragma once
 
 #include <chrono>
+#include <functional>
 #include <map>
 #include <memory>
 #include <string>
@@ -69,7 +70,10 @@ std::string CatalogueReply(const DemoMedia& media, int programme,
 //   GET /media/<name>                           covers and clips, with Range support
 class CatalogueServer {
  public:
-  explicit CatalogueServer(DemoMedia media);
+  using Clock = std::function<std::chrono::system_clock::time_point()>;
+
+  // The catalogue's dates and the Date header follow `clock` (empty: the real clock).
+  explicit CatalogueServer(DemoMedia media, Clock clock = {});
   ~CatalogueServer();
   CatalogueServer(const CatalogueServer&) = delete;
   CatalogueServer& operator=(const CatalogueServer&) = delete;
