@@ -179,6 +179,62 @@ std::optional<MemoryUse> ReadMemoryUse(pid_t pid) {
   return ParseMemoryUse(*text);
 }
 
+ResidentBreakdown ParseResidentBreakdown(std::string_view smapsText) {
+  ResidentBreakdown breakdown;
+  long* current = &breakdown.ownKb;
+  std::size_t at = 0;
+  while (at < smapsText.size()) {
+    const std::size_t end = std::min(smapsText.find('\n', at), smapsText.size());
+    const std::string_view line = smapsText.substr(at, end - at);
+    at = end + 1;
+    if (line.starts_with("Rss:")) {
+      std::string_view value = line.substr(4);
+      while (!value.empty() && value.front() == ' ') value.remove_prefix(1);
+      long kb = 0;
+      const auto [rest, error] = std::from_chars(value.data(), value.data() + value.size(), kb);
+      if (error == std::errc() && kb > 0) *current += kb;
+      continue;
+    }
+    // A mapping's header: "start-end perms offset dev inode   [path]". Field lines
+    // ("Size:", "VmFlags:") start with a capital letter and hold no '-' before a space.
+    const std::size_t space = line.find(' ');
+    const std::size_t dash = line.find('-');
+    if (space == std::string_view::npos || dash == std::string_view::npos || dash > space) continue;
+    std::string_view path;
+    std::size_t field = 0;
+    std::size_t position = 0;
+    // The path is whatever follows the fifth field.
+    while (field < 5 && position < line.size()) {
+      position = line.find_first_not_of(' ', position);
+      if (position == std::string_view::npos) break;
+      position = line.find(' ', position);
+      if (position == std::string_view::npos) position = line.size();
+      ++field;
+    }
+    if (field == 5 && position < line.size()) {
+      const std::size_t start = line.find_first_not_of(' ', position);
+      if (start != std::string_view::npos) path = line.substr(start);
+    }
+    if (path.empty() || path.front() == '[' || path.starts_with("/memfd:")) {
+      current = &breakdown.ownKb;
+    } else if (path.find("/libQt6") != std::string_view::npos ||
+               path.find("/qt6/plugins/") != std::string_view::npos) {
+      current = &breakdown.toolkitKb;
+    } else if (path.find("/fonts/") != std::string_view::npos) {
+      current = &breakdown.fontsKb;
+    } else {
+      current = &breakdown.librariesKb;
+    }
+  }
+  return breakdown;
+}
+
+std::optional<ResidentBreakdown> ReadResidentBreakdown(pid_t pid) {
+  const std::optional<std::string> text = ReadWholeFile("/proc/" + std::to_string(pid) + "/smaps");
+  if (!text || text->empty()) return std::nullopt;
+  return ParseResidentBreakdown(*text);
+}
+
 std::optional<long long> ParseCpuTicks(std::string_view statText) {
   // The command name (field 2) is in parentheses and may hold spaces and parentheses of
   // its own; the fields after the last ')' start with field 3, the state.

@@ -63,6 +63,16 @@ struct MemoryUse {
 std::optional<MemoryUse> ParseMemoryUse(std::string_view statusText);
 std::optional<MemoryUse> ReadMemoryUse(pid_t pid);
 
+// Resident memory by the kind of mapping it belongs to, in kB, from /proc/<pid>/smaps.
+struct ResidentBreakdown {
+  long ownKb = 0;        // anonymous memory, heap, stacks, memfd: the process's own
+  long toolkitKb = 0;    // the window toolkit's libraries (libQt6*) and its plugins
+  long fontsKb = 0;      // font files
+  long librariesKb = 0;  // every other file: libraries, the executable, data files
+};
+ResidentBreakdown ParseResidentBreakdown(std::string_view smapsText);
+std::optional<ResidentBreakdown> ReadResidentBreakdown(pid_t pid);
+
 // utime + stime in clock ticks from the text of /proc/<pid>/stat (all threads).
 std::optional<long long> ParseCpuTicks(std::string_view statText);
 // The CPU time the process has used so far, in seconds.

@@ -230,6 +230,7 @@ class Bench {
     double rssMiB = 0;
     double hwmMiB = 0;
     std::optional<double> anonMiB;
+    ResidentBreakdown breakdown;
     double cpuMs = 0;
   };
 
@@ -244,15 +245,17 @@ class Bench {
     const std::optional<double> cpuStart = ReadCpuSeconds(child.Pid());
     std::this_thread::sleep_until(*audio + options_.memoryAfter);
     const std::optional<MemoryUse> memory = ReadMemoryUse(child.Pid());
+    const std::optional<ResidentBreakdown> breakdown = ReadResidentBreakdown(child.Pid());
     std::this_thread::sleep_until(*audio + options_.cpuOver);
     const std::optional<double> cpuEnd = ReadCpuSeconds(child.Pid());
     if (!child.Running()) return Fail(command.front() + " stopped while playing");
     child.End();
-    if (!cpuStart || !cpuEnd || !memory) return Fail("/proc could not be read");
+    if (!cpuStart || !cpuEnd || !memory || !breakdown) return Fail("/proc could not be read");
     return Playing{
         .rssMiB = memory->rssKb / 1024.0,
         .hwmMiB = memory->hwmKb / 1024.0,
         .anonMiB = memory->anonKb >= 0 ? std::optional(memory->anonKb / 1024.0) : std::nullopt,
+        .breakdown = *breakdown,
         .cpuMs = (*cpuEnd - *cpuStart) * 1000.0};
   }
 
@@ -459,8 +462,8 @@ int Run(const Options& options) {
   }
   Bench bench(options, server);
 
-  Samples launchOurs, launchBare, rssOurs, rssMpv, hwmOurs, hwmMpv, anonOurs, anonMpv, cpuOurs,
-      cpuMpv;
+  Samples launchOurs, launchBare;
+  std::vector<Bench::Playing> playedOurs, playedMpv;
   // Phases of the launch: [0] to the first catalogue POST, [1] to the cover request.
   Samples phasesOurs[2], phasesBare[2];
   if (options.launch) {
@@ -475,18 +478,10 @@ int Run(const Options& options) {
     }
   }
   if (options.play) {
-    auto add = [](const std::optional<Bench::Playing>& playing, Samples& rss, Samples& hwm,
-                  Samples& anon, Samples& cpu) {
-      rss.Add(playing ? std::optional(playing->rssMiB) : std::nullopt);
-      hwm.Add(playing ? std::optional(playing->hwmMiB) : std::nullopt);
-      // Informative only: a kernel without the field leaves the row empty.
-      if (playing && playing->anonMiB) anon.Add(playing->anonMiB);
-      cpu.Add(playing ? std::optional(playing->cpuMs) : std::nullopt);
-    };
     for (int run = 0; run < options.runs; ++run) {
-      add(bench.Play(bench.PlayerCommand(), Bench::PlayerEnvironment()), rssOurs, hwmOurs, anonOurs,
-          cpuOurs);
-      add(bench.Play(bench.MpvCommand(), {}), rssMpv, hwmMpv, anonMpv, cpuMpv);
+      if (auto playing = bench.Play(bench.PlayerCommand(), Bench::PlayerEnvironment()))
+        playedOurs.push_back(*playing);
+      if (auto playing = bench.Play(bench.MpvCommand(), {})) playedMpv.push_back(*playing);
     }
   }
   server.Stop();
@@ -507,14 +502,42 @@ int Run(const Options& options) {
     const std::string memoryWhen =
         "after " + std::to_string(options.memoryAfter.count()) + " s of playing";
     const std::string cpuWhen = "over " + std::to_string(options.cpuOver.count()) + " s of playing";
-    PrintRatioRow(("VmRSS " + memoryWhen).c_str(), "MiB", rssOurs.values, rssMpv.values, "mpv",
-                  "%.1f", goal(1.0));
-    PrintRatioRow(("VmHWM " + memoryWhen).c_str(), "MiB", hwmOurs.values, hwmMpv.values, "mpv",
-                  "%.1f", std::nullopt);
-    PrintRatioRow(("RssAnon " + memoryWhen).c_str(), "MiB", anonOurs.values, anonMpv.values, "mpv",
-                  "%.1f", std::nullopt);
-    PrintRatioRow(("CPU " + cpuWhen).c_str(), "ms", cpuOurs.values, cpuMpv.values, "mpv", "%.0f",
-                  goal(1.1));
+    auto column = [](const std::vector<Bench::Playing>& played, auto pick) {
+      std::vector<double> values;
+      for (const Bench::Playing& playing : played) {
+        if (const std::optional<double> value = pick(playing)) values.push_back(*value);
+      }
+      return values;
+    };
+    auto rss = [](const Bench::Playing& p) { return std::optional(p.rssMiB); };
+    auto hwm = [](const Bench::Playing& p) { return std::optional(p.hwmMiB); };
+    auto anon = [](const Bench::Playing& p) { return p.anonMiB; };
+    auto cpu = [](const Bench::Playing& p) { return std::optional(p.cpuMs); };
+    PrintRatioRow(("VmRSS " + memoryWhen).c_str(), "MiB", column(playedOurs, rss),
+                  column(playedMpv, rss), "mpv", "%.1f", goal(1.0));
+    PrintRatioRow(("VmHWM " + memoryWhen).c_str(), "MiB", column(playedOurs, hwm),
+                  column(playedMpv, hwm), "mpv", "%.1f", std::nullopt);
+    PrintRatioRow(("RssAnon " + memoryWhen).c_str(), "MiB", column(playedOurs, anon),
+                  column(playedMpv, anon), "mpv", "%.1f", std::nullopt);
+    PrintRatioRow(("CPU " + cpuWhen).c_str(), "ms", column(playedOurs, cpu), column(playedMpv, cpu),
+                  "mpv", "%.0f", goal(1.1));
+
+    // Where the resident memory lies: the process's own, the toolkit's libraries, fonts,
+    // every other mapped file.
+    std::printf("\nVmRSS %s by mapping, median MiB    newsbar      mpv\n", memoryWhen.c_str());
+    const std::pair<const char*, long ResidentBreakdown::*> kinds[] = {
+        {"own (anonymous, heap, stacks)", &ResidentBreakdown::ownKb},
+        {"toolkit libraries (libQt6*, plugins)", &ResidentBreakdown::toolkitKb},
+        {"font files", &ResidentBreakdown::fontsKb},
+        {"other files (libraries, executable)", &ResidentBreakdown::librariesKb},
+    };
+    for (const auto& [name, member] : kinds) {
+      auto pick = [member](const Bench::Playing& p) {
+        return std::optional((p.breakdown.*member) / 1024.0);
+      };
+      std::printf("  %-40s %8.1f %8.1f\n", name, Median(column(playedOurs, pick)),
+                  Median(column(playedMpv, pick)));
+    }
   }
   if (options.launch) {
     std::printf("\nlaunch phases, median ms from the start     newsbar  bare pipeline\n");
