@@ -5,6 +5,7 @@
 #include <clocale>
 #include <cstdio>
 
+#include "app/mpris.h"
 #include "app/player_window.h"
 #include "catalogue/catalogue_worker.h"
 #include "demo/catalogue_server.h"
@@ -13,6 +14,8 @@ int main(int argc, char** argv) {
   QApplication application(argc, argv);
   // The media player refuses to start with any other numeric locale.
   std::setlocale(LC_NUMERIC, "C");
+  // The same desktop identity as the player itself (name and icon when installed).
+  QGuiApplication::setDesktopFileName(QStringLiteral("newsbar"));
 
   newsbar::demo::DemoMedia media = newsbar::demo::BuiltInMedia();
   if (media.episodes.empty()) {
@@ -29,6 +32,8 @@ int main(int argc, char** argv) {
   newsbar::PlayerWindow window([endpoints](const newsbar::WorkerTargets& targets) {
     newsbar::CatalogueWorker(endpoints, targets);
   });
+  // Media keys and the desktop's media controls, as in the player.
+  newsbar::Mpris mpris(window);
   window.CreateAndShow();
   return application.exec();
 }
