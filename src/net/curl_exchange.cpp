@@ -180,6 +180,8 @@ struct ExchangeRun {
   bool inHead = false;
   bool connected = false;
   Clock::time_point lastProgress = Clock::now();
+  bool receiving = false;
+  Clock::time_point receiveStart{};
   curl_off_t lastDown = -1;
   curl_off_t lastUp = -1;
 
@@ -222,7 +224,9 @@ struct ExchangeRun {
     return CURL_PREREQFUNC_OK;
   }
 
-  // The send and receive limits count time without progress once connected.
+  // Once connected, the send limit counts time without progress while sending; the
+  // receive limit bounds the whole wait for the response, so a server that drips its
+  // reply a byte at a time cannot hold the caller longer than that.
   static int OnProgress(void* self, curl_off_t, curl_off_t down, curl_off_t upTotal,
                         curl_off_t up) {
     auto& run = *static_cast<ExchangeRun*>(self);
@@ -233,10 +237,16 @@ struct ExchangeRun {
       run.lastProgress = now;
     }
     if (!run.connected) return 0;
-    const bool sending = upTotal > 0 && up < upTotal;
-    const long limit = sending ? run.request.sendIdleMs : run.request.receiveIdleMs;
-    if (limit <= 0) return 0;
-    return now - run.lastProgress > std::chrono::milliseconds(limit) ? 1 : 0;
+    if (upTotal > 0 && up < upTotal) {
+      const long limit = run.request.sendIdleMs;
+      return limit > 0 && now - run.lastProgress > std::chrono::milliseconds(limit) ? 1 : 0;
+    }
+    if (!run.receiving) {
+      run.receiving = true;
+      run.receiveStart = now;
+    }
+    const long limit = run.request.receiveMs;
+    return limit > 0 && now - run.receiveStart > std::chrono::milliseconds(limit) ? 1 : 0;
   }
 };
 
@@ -343,6 +353,7 @@ bool PerformHop(ExchangeRun& run, const std::string& url, const std::string& ver
   run.headerBytes = 0;
   run.lastDown = run.lastUp = -1;
   run.lastProgress = Clock::now();
+  run.receiving = false;
   run.response = ExchangeResponse{};
   curl_easy_setopt(curl, CURLOPT_HEADERFUNCTION, &ExchangeRun::OnHeader);
   curl_easy_setopt(curl, CURLOPT_HEADERDATA, &run);

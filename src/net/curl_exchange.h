@@ -73,10 +73,11 @@ struct ExchangeRequest {
   std::string proxyUser, proxyPassword;
 
   // Limits in milliseconds, 0 for none: resolve and connect; time without progress while
-  // sending and while awaiting data; the whole exchange with all its hops.
+  // sending; the whole wait for the response of one hop, from the end of sending to its
+  // last byte; the whole exchange with all its hops.
   long connectMs = 0;
   long sendIdleMs = 0;
-  long receiveIdleMs = 0;
+  long receiveMs = 0;
   long totalMs = 0;
 };
 

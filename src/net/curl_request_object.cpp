@@ -139,7 +139,7 @@ void CurlRequestObject::Perform(std::string_view body) {
   request.proxyPassword = proxyPassword_;
   request.connectMs = static_cast<long>(std::max(resolveMs_, 0)) + std::max(connectMs_, 0);
   request.sendIdleMs = std::max(sendMs_, 0);
-  request.receiveIdleMs = std::max(receiveMs_, 0);
+  request.receiveMs = std::max(receiveMs_, 0);
   response_ = net::PerformExchange(easy_, request);
 }
 

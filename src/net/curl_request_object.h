@@ -2,7 +2,7 @@
 //
 // Timeouts, proxy and options belong to the object and carry over to its later requests;
 // Open starts a request afresh (headers, credentials, response). Until SetTimeouts it
-// allows 60 s to connect and 30 s without progress while sending or receiving.
+// allows 60 s to connect, 30 s without progress while sending and 30 s for the response.
 #pragma once
 
 #include <string>

@@ -36,7 +36,8 @@ class HttpRequestObject {
   virtual ~HttpRequestObject() = default;
 
   // Resolve, connect, send and receive limits in milliseconds; 0 means no limit. Send
-  // and receive bound the time without progress while sending or awaiting data.
+  // bounds the time without progress while sending; receive bounds the whole wait for
+  // the response, so a reply dripped a byte at a time cannot hold the caller for ever.
   virtual void SetTimeouts(int resolveMs, int connectMs, int sendMs, int receiveMs) = 0;
   // With kProxySettingProxy, `proxy` is "host:port" or a list such as
   // "http=host:port;https=host:port"; `bypass` lists hosts reached directly.
