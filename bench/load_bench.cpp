@@ -6,7 +6,8 @@
 //                        from a worker thread to the list on the window's thread.
 //   Step/<step>/N        the same steps one at a time: Documents (both made and loaded),
 //                        Reads (every episode's four fields by path), Merge (merge and
-//                        filter), List (the rows appended across threads).
+//                        filter), List (the rows appended across threads), and
+//                        Requests (the worker's three requests on loopback).
 //   CatalogueWorker/N    the worker itself against a loopback server, the three requests
 //                        included, as a check that the steps above are what it does.
 //
@@ -24,8 +25,10 @@
 #include <vector>
 
 #include "bench_server.h"
+#include "catalogue/catalogue_request.h"
 #include "catalogue/catalogue_worker.h"
 #include "catalogue/episode_merge.h"
+#include "catalogue/network_time.h"
 #include "demo/catalogue_server.h"
 #include "json/json_document.h"
 #include "runtime/controls.h"
@@ -201,6 +204,26 @@ void StepList(benchmark::State& state) {
   Count(state, perProgramme, rows);
 }
 
+// The worker's three requests alone (morning, the time, evening), on loopback.
+void StepRequests(benchmark::State& state) {
+  const int perProgramme = static_cast<int>(state.range(0));
+  BenchServer server(ScaledMedia(perProgramme));
+  if (!server.Start()) {
+    state.SkipWithError("the loopback server did not start");
+    return;
+  }
+  const Endpoints endpoints = server.PlayerEndpoints();
+  std::size_t bytes = 0;
+  for (auto _ : state) {
+    const Text morning = RequestCatalogue(endpoints, kMorningProgramme);
+    const CalendarTime time = FromDateTime(GetNetworkTime(endpoints.timeUrl));
+    const Text evening = RequestCatalogue(endpoints, kEveningProgramme);
+    bytes = time.year > 0 ? morning.size() + evening.size() : 0;
+  }
+  state.counters["bytes"] = static_cast<double>(bytes);
+  Count(state, perProgramme, bytes > 0 ? 2 * perProgramme : 0);
+}
+
 void CatalogueWorkerLoopback(benchmark::State& state) {
   const int perProgramme = static_cast<int>(state.range(0));
   BenchServer server(ScaledMedia(perProgramme));
@@ -233,6 +256,7 @@ BENCHMARK(StepDocuments)->Name("Step/Documents")->Apply(Sizes);
 BENCHMARK(StepReads)->Name("Step/Reads")->Apply(Sizes);
 BENCHMARK(StepMerge)->Name("Step/Merge")->Apply(Sizes);
 BENCHMARK(StepList)->Name("Step/List")->Apply(Sizes);
+BENCHMARK(StepRequests)->Name("Step/Requests")->Apply(Sizes);
 BENCHMARK(CatalogueWorkerLoopback)->Name("CatalogueWorker")->Apply(Sizes);
 
 }  // namespace
