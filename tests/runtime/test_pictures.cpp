@@ -86,7 +86,7 @@ ByteSet EncodeJpeg(const QImage& source, JpegKind kind = JpegKind::Rgb) {
 }
 
 // A PNG through libpng from raw rows in the given colour type and depth.
-struct PngSpec {
+struct PngLayout {
   int width;
   int height;
   int colorType;
@@ -101,20 +101,20 @@ void AppendPngBytes(png_structp png, png_bytep data, png_size_t length) {
   out->insert(out->end(), data, data + length);
 }
 
-ByteSet EncodePng(const PngSpec& spec, const std::vector<std::vector<std::uint8_t>>& rows) {
+ByteSet EncodePng(const PngLayout& layout, const std::vector<std::vector<std::uint8_t>>& rows) {
   ByteSet out;
   png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
   png_infop info = png_create_info_struct(png);
   png_set_write_fn(png, &out, AppendPngBytes, nullptr);
-  png_set_IHDR(png, info, static_cast<png_uint_32>(spec.width),
-               static_cast<png_uint_32>(spec.height), spec.bitDepth, spec.colorType,
-               spec.interlaced ? PNG_INTERLACE_ADAM7 : PNG_INTERLACE_NONE,
+  png_set_IHDR(png, info, static_cast<png_uint_32>(layout.width),
+               static_cast<png_uint_32>(layout.height), layout.bitDepth, layout.colorType,
+               layout.interlaced ? PNG_INTERLACE_ADAM7 : PNG_INTERLACE_NONE,
                PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
-  if (!spec.palette.empty())
-    png_set_PLTE(png, info, spec.palette.data(), static_cast<int>(spec.palette.size()));
-  if (!spec.paletteAlpha.empty())
-    png_set_tRNS(png, info, spec.paletteAlpha.data(), static_cast<int>(spec.paletteAlpha.size()),
-                 nullptr);
+  if (!layout.palette.empty())
+    png_set_PLTE(png, info, layout.palette.data(), static_cast<int>(layout.palette.size()));
+  if (!layout.paletteAlpha.empty())
+    png_set_tRNS(png, info, layout.paletteAlpha.data(),
+                 static_cast<int>(layout.paletteAlpha.size()), nullptr);
   png_write_info(png, info);
   std::vector<png_bytep> pointers;
   for (const auto& row : rows) pointers.push_back(const_cast<png_bytep>(row.data()));
@@ -346,10 +346,10 @@ TEST(DecodePng, EveryColourTypeDepthAndInterlacingComesOutRight) {
   }
   // A palette with a transparent entry.
   {
-    PngSpec spec{3, 1, PNG_COLOR_TYPE_PALETTE, 8};
-    spec.palette = {{255, 0, 0}, {0, 0, 255}, {0, 128, 0}};
-    spec.paletteAlpha = {255, 0};
-    const QImage image = DecodePng(EncodePng(spec, {{0, 1, 2}}));
+    PngLayout layout{3, 1, PNG_COLOR_TYPE_PALETTE, 8};
+    layout.palette = {{255, 0, 0}, {0, 0, 255}, {0, 128, 0}};
+    layout.paletteAlpha = {255, 0};
+    const QImage image = DecodePng(EncodePng(layout, {{0, 1, 2}}));
     ASSERT_EQ(image.size(), QSize(3, 1));
     EXPECT_EQ(image.pixel(0, 0), qRgba(255, 0, 0, 255));
     EXPECT_EQ(qAlpha(image.pixel(1, 0)), 0);
