@@ -11,6 +11,7 @@
 #include <QStyleOption>
 #include <QWindow>
 #include <algorithm>
+#include <mutex>
 #include <utility>
 
 #include "runtime/image_decode.h"
@@ -386,16 +387,39 @@ ListView::ListView(QWidget* parent) : QTreeWidget(parent) {
   setEditTriggers(QAbstractItemView::NoEditTriggers);
 }
 
+namespace {
+// Held around each side of a call carried to the window's thread (see OnWindowThread).
+std::mutex listHandOver;
+}  // namespace
+
 template <typename F>
 auto ListView::OnWindowThread(F f) -> std::invoke_result_t<F> {
   using Result = std::invoke_result_t<F>;
   if (QThread::currentThread() == thread()) return f();
+  // Qt's blocking call already orders what this thread did before it, the call, and the
+  // return; the lock says so in a form that thread checkers see too (Qt's own hand-over
+  // is a futex they cannot look into).
   if constexpr (std::is_void_v<Result>) {
-    QMetaObject::invokeMethod(this, f, Qt::BlockingQueuedConnection);
+    { std::lock_guard lock(listHandOver); }
+    QMetaObject::invokeMethod(
+        this,
+        [&f] {
+          std::lock_guard lock(listHandOver);
+          f();
+        },
+        Qt::BlockingQueuedConnection);
+    std::lock_guard lock(listHandOver);
   } else {
     Result result{};
+    { std::lock_guard lock(listHandOver); }
     QMetaObject::invokeMethod(
-        this, [&result, &f] { result = f(); }, Qt::BlockingQueuedConnection);
+        this,
+        [&result, &f] {
+          std::lock_guard lock(listHandOver);
+          result = f();
+        },
+        Qt::BlockingQueuedConnection);
+    std::lock_guard lock(listHandOver);
     return result;
   }
 }
