@@ -13,9 +13,6 @@
 // that a change in the machine's load falls on both. --smoke runs each measure once with
 // short windows, to show that every part works; it judges no time.
 #include <unistd.h>
-#include <QJsonArray>
-#include <QJsonDocument>
-#include <QJsonObject>
 #include <algorithm>
 #include <chrono>
 #include <cmath>
@@ -30,6 +27,7 @@
 
 #include "bench_server.h"
 #include "catalogue/catalogue_request.h"
+#include "figures.h"
 #include "process.h"
 
 namespace newsbar::bench {
@@ -40,23 +38,6 @@ using Milliseconds = std::chrono::duration<double, std::milli>;
 
 constexpr auto kRequestWait = 30s;
 
-struct Options {
-  int runs = 5;
-  bool smoke = false;
-  std::chrono::seconds memoryAfter{10};
-  std::chrono::seconds cpuOver{30};
-  bool launch = true;
-  bool play = true;
-  bool load = true;
-  // Only serve the catalogue (for profiling a player by hand) until stdin closes.
-  bool serve = false;
-  std::string player = NEWSBAR_BENCH_PLAYER;
-  std::string loadBench = NEWSBAR_BENCH_LOAD;
-  std::string clip = NEWSBAR_BENCH_CLIP;
-  std::string mpv = "mpv";
-  std::string curl = "curl";
-};
-
 void PrintUsage() {
   std::fputs(
       "usage: newsbar-bench [--runs=N] [--smoke] [--only=launch,play,load]\n"
@@ -64,50 +45,6 @@ void PrintUsage() {
       "                     [--player=PATH] [--load-bench=PATH] [--clip=PATH]\n"
       "                     [--mpv=PATH] [--curl=PATH]\n",
       stderr);
-}
-
-std::optional<Options> ParseOptions(int argc, char** argv) {
-  Options options;
-  for (int i = 1; i < argc; ++i) {
-    const std::string_view argument = argv[i];
-    auto value = [argument](std::string_view name) -> std::optional<std::string> {
-      if (!argument.starts_with(name) || argument.size() <= name.size() ||
-          argument[name.size()] != '=')
-        return std::nullopt;
-      return std::string(argument.substr(name.size() + 1));
-    };
-    if (argument == "--smoke") {
-      options.smoke = true;
-    } else if (argument == "--serve") {
-      options.serve = true;
-    } else if (auto runs = value("--runs")) {
-      options.runs = std::atoi(runs->c_str());
-      if (options.runs < 1 || options.runs > 100) return std::nullopt;
-    } else if (auto only = value("--only")) {
-      options.launch = only->find("launch") != std::string::npos;
-      options.play = only->find("play") != std::string::npos;
-      options.load = only->find("load") != std::string::npos;
-      if (!options.launch && !options.play && !options.load) return std::nullopt;
-    } else if (auto path = value("--player")) {
-      options.player = *path;
-    } else if (auto path = value("--load-bench")) {
-      options.loadBench = *path;
-    } else if (auto path = value("--clip")) {
-      options.clip = *path;
-    } else if (auto path = value("--mpv")) {
-      options.mpv = *path;
-    } else if (auto path = value("--curl")) {
-      options.curl = *path;
-    } else {
-      return std::nullopt;
-    }
-  }
-  if (options.smoke) {
-    options.runs = 1;
-    options.memoryAfter = 1s;
-    options.cpuOver = 2s;
-  }
-  return options;
 }
 
 // --- the machine --------------------------------------------------------------------------
@@ -283,32 +220,6 @@ class Bench {
 };
 
 // --- the catalogue load --------------------------------------------------------------------
-
-struct LoadFigure {
-  double ms = 0;
-  double rows = 0;
-};
-
-// name ("CatalogueLoad/20") -> median time and rows, from newsbar-bench-load's JSON.
-std::map<std::string, LoadFigure> ReadLoadFigures(const std::string& json) {
-  std::map<std::string, LoadFigure> figures;
-  const QJsonDocument document = QJsonDocument::fromJson(QByteArray::fromStdString(json));
-  for (const QJsonValue entry : document.object()["benchmarks"].toArray()) {
-    const QJsonObject run = entry.toObject();
-    if (run.contains("error_occurred") && run["error_occurred"].toBool()) continue;
-    const bool aggregate = run["run_type"].toString() == "aggregate";
-    // With repetitions only the medians count; a single run reports iterations only.
-    if (aggregate && run["aggregate_name"].toString() != "median") continue;
-    if (run["time_unit"].toString() != "ms") continue;
-    std::string name = run["run_name"].toString().toStdString();
-    // Timed by the wall clock: the list calls run on another thread.
-    constexpr std::string_view kRealTime = "/real_time";
-    if (name.ends_with(kRealTime)) name.resize(name.size() - kRealTime.size());
-    if (!aggregate && figures.contains(name)) continue;
-    figures[name] = {.ms = run["real_time"].toDouble(), .rows = run["rows"].toDouble()};
-  }
-  return figures;
-}
 
 std::optional<std::map<std::string, LoadFigure>> RunLoadBench(const Options& options,
                                                               std::vector<std::string>& failures) {
@@ -582,7 +493,12 @@ int Run(const Options& options) {
 }  // namespace newsbar::bench
 
 int main(int argc, char** argv) {
-  const std::optional<newsbar::bench::Options> options = newsbar::bench::ParseOptions(argc, argv);
+  newsbar::bench::Options defaults;
+  defaults.player = NEWSBAR_BENCH_PLAYER;
+  defaults.loadBench = NEWSBAR_BENCH_LOAD;
+  defaults.clip = NEWSBAR_BENCH_CLIP;
+  const std::optional<newsbar::bench::Options> options =
+      newsbar::bench::ParseOptions(argc, argv, defaults);
   if (!options) {
     newsbar::bench::PrintUsage();
     return 2;

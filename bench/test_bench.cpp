@@ -8,8 +8,10 @@
 #include <QJsonObject>
 #include <csignal>
 #include <thread>
+#include <vector>
 
 #include "bench_server.h"
+#include "figures.h"
 #include "process.h"
 
 namespace newsbar::bench {
@@ -142,6 +144,75 @@ TEST(ChildProcesses, ExitCodeEnvironmentAndEnding) {
   stubborn.End();
   EXPECT_FALSE(stubborn.Running());
   EXPECT_FALSE(stubborn.Wait(0ms));  // killed, not exited
+}
+
+std::optional<Options> Parse(std::vector<const char*> arguments) {
+  arguments.insert(arguments.begin(), "newsbar-bench");
+  Options defaults;
+  defaults.player = "/default/player";
+  return ParseOptions(static_cast<int>(arguments.size()), arguments.data(), defaults);
+}
+
+TEST(RunnerOptions, KnownOptionsOverTheDefaultsAndNothingElse) {
+  const std::optional<Options> plain = Parse({});
+  ASSERT_TRUE(plain);
+  EXPECT_EQ(plain->runs, 5);
+  EXPECT_EQ(plain->player, "/default/player");
+  EXPECT_TRUE(plain->launch && plain->play && plain->load);
+
+  const std::optional<Options> chosen =
+      Parse({"--runs=9", "--only=load,launch", "--player=/p", "--mpv=/m"});
+  ASSERT_TRUE(chosen);
+  EXPECT_EQ(chosen->runs, 9);
+  EXPECT_TRUE(chosen->launch && chosen->load);
+  EXPECT_FALSE(chosen->play);
+  EXPECT_EQ(chosen->player, "/p");
+  EXPECT_EQ(chosen->mpv, "/m");
+
+  // A smoke run is one short run, whatever else was asked.
+  const std::optional<Options> smoke = Parse({"--runs=7", "--smoke"});
+  ASSERT_TRUE(smoke);
+  EXPECT_EQ(smoke->runs, 1);
+  EXPECT_EQ(smoke->memoryAfter, 1s);
+  EXPECT_EQ(smoke->cpuOver, 2s);
+
+  for (const char* wrong : {"--runs=0", "--runs=101", "--runs=5x", "--runs=", "--runs",
+                            "--only=", "--only=load,", "--only=loads", "--frobnicate", "-x"}) {
+    EXPECT_FALSE(Parse({wrong})) << wrong;
+  }
+}
+
+TEST(LoadFigures, MediansOfRepetitionsFirstRunOtherwise) {
+  // Shaped as newsbar-bench-load writes it with --benchmark_out_format=json.
+  const std::string repeated = R"({"context": {}, "benchmarks": [
+    {"run_name": "CatalogueLoad/20/real_time", "run_type": "iteration", "time_unit": "ms",
+     "real_time": 40.0, "rows": 40},
+    {"run_name": "CatalogueLoad/20/real_time", "run_type": "aggregate", "aggregate_name": "mean",
+     "time_unit": "ms", "real_time": 35.0, "rows": 40},
+    {"run_name": "CatalogueLoad/20/real_time", "run_type": "aggregate",
+     "aggregate_name": "median", "time_unit": "ms", "real_time": 33.5, "rows": 40},
+    {"run_name": "CatalogueLoad/20/real_time", "run_type": "aggregate",
+     "aggregate_name": "stddev", "time_unit": "ms", "real_time": 2.0, "rows": 40},
+    {"run_name": "Step/List/2000/real_time", "run_type": "iteration", "time_unit": "ms",
+     "real_time": 290.0, "rows": 3770},
+    {"run_name": "Step/List/2000/real_time", "run_type": "iteration", "time_unit": "ms",
+     "real_time": 310.0, "rows": 3770},
+    {"run_name": "CatalogueWorker/20/real_time", "run_type": "iteration", "time_unit": "ms",
+     "error_occurred": true, "error_message": "nothing was listed", "real_time": 1.0},
+    {"run_name": "Step/Merge/20/real_time", "run_type": "iteration", "time_unit": "us",
+     "real_time": 40.0, "rows": 40}
+  ]})";
+  const std::map<std::string, LoadFigure> figures = ReadLoadFigures(repeated);
+  ASSERT_EQ(figures.size(), 2u);
+  EXPECT_DOUBLE_EQ(figures.at("CatalogueLoad/20").ms, 33.5);
+  EXPECT_DOUBLE_EQ(figures.at("CatalogueLoad/20").rows, 40);
+  EXPECT_DOUBLE_EQ(figures.at("Step/List/2000").ms, 290.0);
+  // A failed benchmark gives no figure, so the runner reports it missing.
+  EXPECT_FALSE(figures.contains("CatalogueWorker/20"));
+
+  EXPECT_TRUE(ReadLoadFigures("").empty());
+  EXPECT_TRUE(ReadLoadFigures("not json {").empty());
+  EXPECT_TRUE(ReadLoadFigures(R"({"benchmarks": 3})").empty());
 }
 
 class BenchServerTest : public ::testing::Test {

@@ -1,0 +1,44 @@
+// The runner's command line and the figures it reads back from the load benchmark.
+#pragma once
+
+#include <chrono>
+#include <map>
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace newsbar::bench {
+
+struct Options {
+  int runs = 5;
+  bool smoke = false;
+  std::chrono::seconds memoryAfter{10};
+  std::chrono::seconds cpuOver{30};
+  bool launch = true;
+  bool play = true;
+  bool load = true;
+  // Only serve the catalogue (for profiling a player by hand) until stdin closes.
+  bool serve = false;
+  std::string player;
+  std::string loadBench;
+  std::string clip;
+  std::string mpv = "mpv";
+  std::string curl = "curl";
+};
+
+// --runs=N (1..100), --smoke, --serve, --only=<launch,play,load>, --player=, --load-bench=,
+// --clip=, --mpv=, --curl= over `defaults`; nothing for anything else. A smoke run is one
+// run with windows of 1 s (memory) and 2 s (CPU).
+std::optional<Options> ParseOptions(int argc, const char* const* argv, Options defaults);
+
+struct LoadFigure {
+  double ms = 0;    // wall-clock time of one iteration
+  double rows = 0;  // the benchmark's "rows" counter
+};
+
+// Google Benchmark's JSON output -> "CatalogueLoad/20" etc. (the "/real_time" suffix
+// dropped): the median when repetitions were aggregated, else the first run; runs that
+// failed and runs in another unit than ms are left out.
+std::map<std::string, LoadFigure> ReadLoadFigures(std::string_view json);
+
+}  // namespace newsbar::bench
