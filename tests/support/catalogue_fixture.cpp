@@ -16,6 +16,7 @@
 #include <atomic>
 #include <cmath>
 #include <cstdint>
+#include <memory>
 #include <stdexcept>
 #include <thread>
 
@@ -467,7 +468,14 @@ struct CatalogueFixture::Impl {
     if (listener.port <= 0) throw std::runtime_error("cannot listen for " + listener.name);
     // Bound and listening now: connections queue until the thread accepts them.
     httplib::Server* server = listener.server.get();
-    listener.thread = std::thread([server] { server->listen_after_bind(); });
+    auto ended = std::make_shared<std::atomic<bool>>(false);
+    listener.thread = std::thread([server, ended] {
+      server->listen_after_bind();
+      *ended = true;
+    });
+    // The library's stop() does nothing before its loop runs, so a Stop right after this
+    // would wait for ever: return only once the loop is up (or gone).
+    while (!server->is_running() && !*ended) std::this_thread::yield();
   }
 
   void Stop(Listener& listener) {
