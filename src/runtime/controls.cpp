@@ -11,7 +11,6 @@
 #include <QStyleOption>
 #include <QWindow>
 #include <algorithm>
-#include <mutex>
 #include <utility>
 
 #include "runtime/image_decode.h"
@@ -206,7 +205,7 @@ void PictureButton::paintEvent(QPaintEvent*) {
 
 // ------------------------------------------------------------------------------ EditBox
 
-EditBox::EditBox(QWidget* parent) : QLineEdit(parent) {
+EditBox::EditBox(QWidget* parent) : QLineEdit(parent), calls_(this) {
   connect(this, &QLineEdit::textEdited, this, &EditBox::contentChanged);
 }
 
@@ -217,8 +216,7 @@ void EditBox::SetContent(std::string_view gbk) {
     return;
   }
   // Posted to the window's thread; dropped there if the box is gone by then.
-  QMetaObject::invokeMethod(
-      this, [this, text = std::move(text)] { ApplyContent(text); }, Qt::QueuedConnection);
+  calls_.Post([this, text = std::move(text)] { ApplyContent(text); });
 }
 
 void EditBox::ApplyContent(const QString& text) {
@@ -379,7 +377,7 @@ void Timer::SetInterval(int milliseconds) {
 
 // ----------------------------------------------------------------------------- ListView
 
-ListView::ListView(QWidget* parent) : QTreeWidget(parent) {
+ListView::ListView(QWidget* parent) : QTreeWidget(parent), calls_(this) {
   setRootIsDecorated(false);
   setUniformRowHeights(true);
   setSelectionMode(QAbstractItemView::SingleSelection);
@@ -387,39 +385,16 @@ ListView::ListView(QWidget* parent) : QTreeWidget(parent) {
   setEditTriggers(QAbstractItemView::NoEditTriggers);
 }
 
-namespace {
-// Held around each side of a call carried to the window's thread (see OnWindowThread).
-std::mutex listHandOver;
-}  // namespace
-
 template <typename F>
 auto ListView::OnWindowThread(F f) -> std::invoke_result_t<F> {
   using Result = std::invoke_result_t<F>;
   if (QThread::currentThread() == thread()) return f();
-  // Qt's blocking call already orders what this thread did before it, the call, and the
-  // return; the lock says so in a form that thread checkers see too (Qt's own hand-over
-  // is a futex they cannot look into).
   if constexpr (std::is_void_v<Result>) {
-    { std::lock_guard lock(listHandOver); }
-    QMetaObject::invokeMethod(
-        this,
-        [&f] {
-          std::lock_guard lock(listHandOver);
-          f();
-        },
-        Qt::BlockingQueuedConnection);
-    std::lock_guard lock(listHandOver);
+    calls_.RunAndWait(std::move(f));
   } else {
+    // Stays empty if the list is destroyed before the call runs.
     Result result{};
-    { std::lock_guard lock(listHandOver); }
-    QMetaObject::invokeMethod(
-        this,
-        [&result, &f] {
-          std::lock_guard lock(listHandOver);
-          result = f();
-        },
-        Qt::BlockingQueuedConnection);
-    std::lock_guard lock(listHandOver);
+    calls_.RunAndWait([&result, &f] { result = f(); });
     return result;
   }
 }

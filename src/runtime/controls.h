@@ -16,6 +16,7 @@
 #include <string_view>
 #include <type_traits>
 
+#include "runtime/window_calls.h"
 #include "util/types.h"
 
 class QBuffer;
@@ -106,6 +107,8 @@ class EditBox : public QLineEdit {
 
  private:
   void ApplyContent(const QString& text);
+
+  WindowCalls calls_;
 };
 
 // Shows picture bytes: JPEG (libjpeg), PNG (libpng), GIF (animated, looping) and BMP (Qt).
@@ -196,6 +199,8 @@ class ListView : public QTreeWidget {
   // Runs f on the window's thread and gives its result.
   template <typename F>
   auto OnWindowThread(F f) -> std::invoke_result_t<F>;
+
+  WindowCalls calls_;
 };
 
 }  // namespace newsbar

@@ -1,0 +1,69 @@
+#include "runtime/window_calls.h"
+
+#include <QCoreApplication>
+#include <QEvent>
+#include <utility>
+
+namespace newsbar {
+
+namespace {
+// The wake-up event; registered once, so it never clashes with another user type.
+QEvent::Type WakeType() {
+  static const auto type = static_cast<QEvent::Type>(QEvent::registerEventType());
+  return type;
+}
+}  // namespace
+
+WindowCalls::WindowCalls(QObject* parent) : QObject(parent) {}
+
+WindowCalls::~WindowCalls() {
+  std::lock_guard lock(mutex_);
+  closed_ = true;
+  pending_.clear();
+  finished_.notify_all();
+}
+
+std::uint64_t WindowCalls::Enqueue(std::function<void()> call) {
+  std::uint64_t ticket = 0;
+  {
+    std::lock_guard lock(mutex_);
+    if (closed_) return 0;
+    pending_.push_back(std::move(call));
+    ticket = ++queued_;
+  }
+  // The event carries nothing: customEvent takes the calls from the queue. Qt owns and
+  // deletes the event; it drops it if this object is destroyed first.
+  QCoreApplication::postEvent(this, new QEvent(WakeType()));
+  return ticket;
+}
+
+void WindowCalls::Post(std::function<void()> call) {
+  Enqueue(std::move(call));
+}
+
+bool WindowCalls::RunAndWait(std::function<void()> call) {
+  const std::uint64_t ticket = Enqueue(std::move(call));
+  if (ticket == 0) return false;
+  std::unique_lock lock(mutex_);
+  finished_.wait(lock, [&] { return ran_ >= ticket || closed_; });
+  return ran_ >= ticket;
+}
+
+void WindowCalls::customEvent(QEvent* /*event*/) {
+  // One wake-up may find several calls (or none, when an earlier one ran them all).
+  for (;;) {
+    std::function<void()> call;
+    {
+      std::lock_guard lock(mutex_);
+      if (pending_.empty()) return;
+      call = std::move(pending_.front());
+      pending_.pop_front();
+    }
+    call();
+    std::lock_guard lock(mutex_);
+    ++ran_;
+    finished_.notify_all();
+  }
+}
+
+}  // namespace newsbar

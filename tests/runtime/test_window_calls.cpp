@@ -1,0 +1,83 @@
+#include <gtest/gtest.h>
+
+#include <QThread>
+#include <atomic>
+#include <chrono>
+#include <memory>
+#include <thread>
+#include <vector>
+
+#include "runtime/window_calls.h"
+#include "support/wait_until.h"
+
+namespace newsbar {
+namespace {
+
+using namespace std::chrono_literals;
+using test::WaitUntil;
+
+TEST(WindowCalls, CallsFromAThreadRunOnTheWindowThreadInTheirOrder) {
+  WindowCalls calls;
+  QThread* const windowThread = QThread::currentThread();
+  std::vector<int> order;  // touched only on the window's thread
+  std::atomic<bool> allOnWindowThread = true;
+  std::atomic<bool> done = false;
+  std::atomic<int> waitedFor = 0;
+
+  std::thread worker([&] {
+    for (int i = 0; i < 50; ++i) {
+      auto call = [&, i] {
+        if (QThread::currentThread() != windowThread) allOnWindowThread = false;
+        order.push_back(i);
+      };
+      if (i % 2 == 0) {
+        calls.Post(call);
+      } else if (calls.RunAndWait(call)) {
+        ++waitedFor;
+      }
+    }
+    done = true;
+  });
+  ASSERT_TRUE(WaitUntil([&] { return done.load(); }));
+  worker.join();
+  // The last Post may still wait for the window's thread.
+  ASSERT_TRUE(WaitUntil([&] { return order.size() == 50; }));
+
+  EXPECT_TRUE(allOnWindowThread);
+  EXPECT_EQ(waitedFor, 25);
+  for (int i = 0; i < 50; ++i) EXPECT_EQ(order[static_cast<std::size_t>(i)], i);
+}
+
+TEST(WindowCalls, APostedCallRunsOnlyWhenTheWindowThreadTakesItsEvents) {
+  // Posted calls run only when the window's thread takes its events, never inside Post.
+  WindowCalls calls;
+  bool ran = false;
+  calls.Post([&] { ran = true; });
+  EXPECT_FALSE(ran);
+  EXPECT_TRUE(WaitUntil([&] { return ran; }));
+}
+
+TEST(WindowCalls, DestroyedWhileAThreadWaitsLetsItGoWithoutRunningTheCall) {
+  auto calls = std::make_unique<WindowCalls>();
+  std::atomic<bool> ran = false;
+  std::atomic<int> outcome = -1;
+  std::atomic<bool> queued = false;
+  std::thread worker([&] {
+    queued = true;
+    outcome = calls->RunAndWait([&] { ran = true; }) ? 1 : 0;
+  });
+  // The window's thread takes no events here, so the call cannot run before the end.
+  while (!queued) std::this_thread::yield();
+  std::this_thread::sleep_for(200ms);
+  EXPECT_EQ(outcome, -1);
+  calls.reset();
+  worker.join();
+
+  EXPECT_EQ(outcome, 0);
+  EXPECT_FALSE(ran);
+  // The wake-up went with the object: nothing runs later either.
+  EXPECT_FALSE(WaitUntil([&] { return ran.load(); }, 100ms));
+}
+
+}  // namespace
+}  // namespace newsbar
