@@ -17,10 +17,12 @@ QEvent::Type WakeType() {
 WindowCalls::WindowCalls(QObject* parent) : QObject(parent) {}
 
 WindowCalls::~WindowCalls() {
-  std::lock_guard lock(mutex_);
+  std::unique_lock lock(mutex_);
   closed_ = true;
   pending_.clear();
   finished_.notify_all();
+  // The lock and the condition go with this object: the let-go callers must be out first.
+  finished_.wait(lock, [this] { return waiting_ == 0; });
 }
 
 std::uint64_t WindowCalls::Enqueue(std::function<void()> call) {
@@ -45,8 +47,11 @@ bool WindowCalls::RunAndWait(std::function<void()> call) {
   const std::uint64_t ticket = Enqueue(std::move(call));
   if (ticket == 0) return false;
   std::unique_lock lock(mutex_);
+  ++waiting_;
   finished_.wait(lock, [&] { return ran_ >= ticket || closed_; });
-  return ran_ >= ticket;
+  const bool ran = ran_ >= ticket;
+  if (--waiting_ == 0 && closed_) finished_.notify_all();
+  return ran;
 }
 
 void WindowCalls::customEvent(QEvent* /*event*/) {

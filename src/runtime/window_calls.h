@@ -39,6 +39,7 @@ class WindowCalls : public QObject {
   std::deque<std::function<void()>> pending_;
   std::uint64_t queued_ = 0;  // calls handed over so far
   std::uint64_t ran_ = 0;     // of those, calls run (they run in order)
+  int waiting_ = 0;           // callers inside RunAndWait
   bool closed_ = false;
 };
 

@@ -59,12 +59,13 @@ TEST(WindowCalls, APostedCallRunsOnlyWhenTheWindowThreadTakesItsEvents) {
 
 TEST(WindowCalls, DestroyedWhileAThreadWaitsLetsItGoWithoutRunningTheCall) {
   auto calls = std::make_unique<WindowCalls>();
+  WindowCalls* const shared = calls.get();
   std::atomic<bool> ran = false;
   std::atomic<int> outcome = -1;
   std::atomic<bool> queued = false;
   std::thread worker([&] {
     queued = true;
-    outcome = calls->RunAndWait([&] { ran = true; }) ? 1 : 0;
+    outcome = shared->RunAndWait([&] { ran = true; }) ? 1 : 0;
   });
   // The window's thread takes no events here, so the call cannot run before the end.
   while (!queued) std::this_thread::yield();
