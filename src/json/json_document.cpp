@@ -102,6 +102,7 @@ std::unique_ptr<JsonDocument> JsonDocument::Copy() const {
 
 ScriptValue JsonDocument::Run(const Text& statement) {
   if (!engine_) return {};
+  untouched_ = false;
   return engine_->Eval(statement);
 }
 
@@ -119,12 +120,17 @@ void JsonDocument::Initialise() {
   engine_->AddCode(HelperScript());
   Run("var " + rootName_ +
       " = {}, str_Code = String.fromCharCode(9216), str_reg = new RegExp(str_Code, 'g')");
+  untouched_ = true;
 }
 
 bool JsonDocument::Load(std::string_view json, bool /*plain*/, ScriptError* error) {
   if (!engine_) return false;
-  Initialise();
+  // A load starts on a fresh engine. The one made by Initialise can serve as that while
+  // nothing has run on it and no copy shares it: a document loaded right after it is
+  // made then builds one engine, not two (making one is most of a small load's cost).
+  if (!untouched_ || engine_.use_count() > 1) Initialise();
   if (!engine_) return false;
+  untouched_ = false;
   Run("var " + rootName_ + " = null");
   // The text goes in as a string value and only the engine's JSON parser reads it: a
   // downloaded catalogue never runs as code. Both forms parse the same way. The grammar
@@ -303,6 +309,7 @@ Text JsonDocument::GetJson(std::string_view path) {
 }
 
 std::shared_ptr<ScriptControl> JsonDocument::GetEngine() {
+  untouched_ = false;  // the caller may run anything on it
   return engine_;
 }
 

@@ -96,6 +96,8 @@ class JsonDocument {
   JsonDocument ExtractDocument(const Text& path, const Text& item);
 
   EngineFactory factory_;
+  // True while the engine is as Initialise left it: nothing has run on it since.
+  bool untouched_ = false;
 };
 
 }  // namespace newsbar

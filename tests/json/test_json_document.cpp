@@ -52,6 +52,51 @@ TEST(DocumentLifecycle, CopiesShareTheEngine) {
   EXPECT_FALSE(doc.Exists("from"));
 }
 
+TEST(DocumentLifecycle, LoadReusesOnlyAnEngineThatNothingHasTouched) {
+  int made = 0;
+  const JsonDocument::EngineFactory counting = [&made] {
+    ++made;
+    return ScriptControl::Create();
+  };
+
+  // Made and loaded at once, as the catalogue worker does: one engine, not two.
+  JsonDocument fresh("da", counting);
+  ASSERT_TRUE(fresh.Load(R"({"a": 1})"));
+  EXPECT_EQ(made, 1);
+  EXPECT_EQ(fresh.GetNumber("a"), 1);
+  // A second load starts over on a new engine: nothing of the first is left.
+  ASSERT_TRUE(fresh.Load(R"({"b": 2})"));
+  EXPECT_EQ(made, 2);
+  EXPECT_FALSE(fresh.Exists("a"));
+
+  // Something ran on the engine: the load must not see what it left behind.
+  made = 0;
+  JsonDocument used("da", counting);
+  ASSERT_TRUE(used.SetValue("left", "behind"));
+  used.GetEngine()->AddCode("var stray = 1");
+  ASSERT_TRUE(used.Load(R"({"c": 3})"));
+  EXPECT_EQ(made, 2);
+  EXPECT_FALSE(used.Exists("left"));
+  EXPECT_EQ(used.GetEngine()->Eval("typeof stray").ToText(), "undefined");
+
+  // A copy shares the untouched engine: the load takes a new one and the copy keeps {}.
+  made = 0;
+  JsonDocument original("da", counting);
+  JsonDocument copy(original);
+  ASSERT_TRUE(original.Load(R"({"d": 4})"));
+  EXPECT_EQ(made, 2);
+  EXPECT_EQ(copy.ToText(), "{}");
+
+  // A refused text leaves a null root on the engine it was given, also a reused one.
+  made = 0;
+  JsonDocument refused("da", counting);
+  EXPECT_FALSE(refused.Load("{oops"));
+  EXPECT_EQ(made, 1);
+  EXPECT_FALSE(refused.Exists());
+  ASSERT_TRUE(refused.Load("[1]"));
+  EXPECT_EQ(made, 2);
+}
+
 TEST(DocumentLifecycle, WithoutAnEngineEverythingIsEmpty) {
   int made = 0;
   JsonDocument doc("da", [&made] {
