@@ -65,8 +65,11 @@ void WindowCalls::customEvent(QEvent* /*event*/) {
       pending_.pop_front();
     }
     call();
-    std::lock_guard lock(mutex_);
-    ++ran_;
+    {
+      std::lock_guard lock(mutex_);
+      ++ran_;
+    }
+    // Outside the lock, so the caller that wakes does not at once wait for it again.
     finished_.notify_all();
   }
 }
