@@ -25,13 +25,15 @@ WindowCalls::~WindowCalls() {
   finished_.wait(lock, [this] { return waiting_ == 0; });
 }
 
-std::uint64_t WindowCalls::Enqueue(std::function<void()> call) {
+std::uint64_t WindowCalls::Enqueue(std::function<void()> call, bool willWait) {
   std::uint64_t ticket = 0;
   {
     std::lock_guard lock(mutex_);
     if (closed_) return 0;
     pending_.push_back(std::move(call));
     ticket = ++queued_;
+    // Counted from here, so the destructor waits for this caller from now on.
+    if (willWait) ++waiting_;
   }
   // The event carries nothing: customEvent takes the calls from the queue. Qt owns and
   // deletes the event; it drops it if this object is destroyed first.
@@ -40,14 +42,13 @@ std::uint64_t WindowCalls::Enqueue(std::function<void()> call) {
 }
 
 void WindowCalls::Post(std::function<void()> call) {
-  Enqueue(std::move(call));
+  Enqueue(std::move(call), false);
 }
 
 bool WindowCalls::RunAndWait(std::function<void()> call) {
-  const std::uint64_t ticket = Enqueue(std::move(call));
+  const std::uint64_t ticket = Enqueue(std::move(call), true);
   if (ticket == 0) return false;
   std::unique_lock lock(mutex_);
-  ++waiting_;
   finished_.wait(lock, [&] { return ran_ >= ticket || closed_; });
   const bool ran = ran_ >= ticket;
   if (--waiting_ == 0 && closed_) finished_.notify_all();

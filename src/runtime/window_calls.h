@@ -32,7 +32,8 @@ class WindowCalls : public QObject {
   void customEvent(QEvent* event) override;
 
  private:
-  std::uint64_t Enqueue(std::function<void()> call);
+  // The call's ticket (its place in the order), or 0 when this object is closing.
+  std::uint64_t Enqueue(std::function<void()> call, bool willWait);
 
   std::mutex mutex_;
   std::condition_variable finished_;
