@@ -199,14 +199,18 @@ void StepList(benchmark::State& state) {
   Count(state, perProgramme, rows);
 }
 
+// Starts the loopback server of a measure; false, with the measure skipped, when it cannot.
+bool StartOrSkip(BenchServer& server, benchmark::State& state) {
+  if (server.Start()) return true;
+  state.SkipWithError("the loopback server did not start");
+  return false;
+}
+
 // The worker's three requests alone (morning, the time, evening), on loopback.
 void StepRequests(benchmark::State& state) {
   const int perProgramme = static_cast<int>(state.range(0));
   BenchServer server(ScaledMedia(perProgramme));
-  if (!server.Start()) {
-    state.SkipWithError("the loopback server did not start");
-    return;
-  }
+  if (!StartOrSkip(server, state)) return;
   const Endpoints endpoints = server.PlayerEndpoints();
   std::size_t bytes = 0;
   for (auto _ : state) {
@@ -222,10 +226,7 @@ void StepRequests(benchmark::State& state) {
 void CatalogueWorkerLoopback(benchmark::State& state) {
   const int perProgramme = static_cast<int>(state.range(0));
   BenchServer server(ScaledMedia(perProgramme));
-  if (!server.Start()) {
-    state.SkipWithError("the loopback server did not start");
-    return;
-  }
+  if (!StartOrSkip(server, state)) return;
   const Endpoints endpoints = server.PlayerEndpoints();
   std::atomic<int> lastRow{-1};
   std::atomic<int> loopMode{0};

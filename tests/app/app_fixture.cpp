@@ -10,12 +10,10 @@
 #include <QImage>
 #include <QPainter>
 #include <QTimer>
-#include <atomic>
 #include <cctype>
 #include <cmath>
-#include <memory>
-#include <thread>
 
+#include "support/httplib_listen.h"
 #include "util/charset.h"
 #include "util/duration.h"
 
@@ -89,15 +87,8 @@ MediaServer::MediaServer() : server_(std::make_unique<httplib::Server>()) {
   };
   server_->Get(R"(/media/(.+))", serve);
   port_ = server_->bind_to_any_port("127.0.0.1");
-  // Bound already: connections wait in the backlog until the loop below accepts them.
-  auto ended = std::make_shared<std::atomic<bool>>(false);
-  thread_ = std::thread([this, ended] {
-    server_->listen_after_bind();
-    *ended = true;
-  });
-  // The library's stop() does nothing before its loop runs: without this wait, a server
-  // destroyed at once would keep the destructor's join waiting for ever.
-  while (!server_->is_running() && !*ended) std::this_thread::yield();
+  // Bound already: connections wait in the backlog until the loop accepts them.
+  thread_ = ListenInThread(*server_);
 }
 
 MediaServer::~MediaServer() {

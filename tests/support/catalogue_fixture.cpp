@@ -20,6 +20,8 @@
 #include <stdexcept>
 #include <thread>
 
+#include "support/httplib_listen.h"
+
 namespace newsbar::test {
 namespace {
 
@@ -467,15 +469,7 @@ struct CatalogueFixture::Impl {
     }
     if (listener.port <= 0) throw std::runtime_error("cannot listen for " + listener.name);
     // Bound and listening now: connections queue until the thread accepts them.
-    httplib::Server* server = listener.server.get();
-    auto ended = std::make_shared<std::atomic<bool>>(false);
-    listener.thread = std::thread([server, ended] {
-      server->listen_after_bind();
-      *ended = true;
-    });
-    // The library's stop() does nothing before its loop runs, so a Stop right after this
-    // would wait for ever: return only once the loop is up (or gone).
-    while (!server->is_running() && !*ended) std::this_thread::yield();
+    listener.thread = ListenInThread(*listener.server);
   }
 
   void Stop(Listener& listener) {
