@@ -101,8 +101,25 @@ struct BenchServer::Impl {
   int httpsPort = 0;
 
   mutable std::mutex mutex;
+  // Notified on every catalogue, cover and audio request.
   std::condition_variable audioSeen;
   RequestMarks marks;
+  BenchFaults faults;
+  bool stopping = false;
+  // Wakes stalled requests when the faults change or the server stops.
+  std::condition_variable faultsChanged;
+
+  // Holds a request while `stalled` says so, until the server stops.
+  void StallWhile(bool BenchFaults::*stalled) {
+    std::unique_lock lock(mutex);
+    faultsChanged.wait(lock, [&] { return stopping || !(faults.*stalled); });
+  }
+  void DelayRange(const httplib::Request& request) {
+    if (!request.has_header("Range")) return;
+    std::unique_lock lock(mutex);
+    const auto until = Clock::now() + faults.rangeDelay;
+    faultsChanged.wait_until(lock, until, [&] { return stopping; });
+  }
 
   std::string MediaBase() const {
     return "http://127.0.0.1:" + std::to_string(httpPort) + std::string(kMediaRoute);
@@ -120,14 +137,23 @@ struct BenchServer::Impl {
         ++marks.cataloguePosts;
         if (!marks.firstCatalogue) marks.firstCatalogue = arrived;
       }
+      audioSeen.notify_all();
+      StallWhile(&BenchFaults::stallCatalogue);
       const std::string pid = request.get_param_value("pid");
       const int programme = pid == demo::kMorningPid ? 1 : pid == demo::kEveningPid ? 2 : 0;
       if (programme == 0) {
         response.status = 404;
         return;
       }
-      response.set_content(demo::CatalogueReply(media, programme, system_clock::now(), MediaBase()),
-                           "application/json;charset=UTF-8");
+      bool empty = false;
+      {
+        std::lock_guard lock(mutex);
+        empty = faults.emptyCatalogue;
+      }
+      response.set_content(
+          empty ? std::string(R"({"data":{"list":[]}})")
+                : demo::CatalogueReply(media, programme, system_clock::now(), MediaBase()),
+          "application/json;charset=UTF-8");
     });
     server.Get("/", [this](const httplib::Request&, httplib::Response& response) {
       {
@@ -152,6 +178,12 @@ struct BenchServer::Impl {
                    }
                  }
                  audioSeen.notify_all();
+                 if (EndsWith(name, ".mp3")) {
+                   StallWhile(&BenchFaults::stallAudio);
+                   DelayRange(request);
+                 } else {
+                   StallWhile(&BenchFaults::stallCovers);
+                 }
                  auto found = media.files.find(name);
                  if (found == media.files.end()) {
                    response.status = 404;
@@ -208,8 +240,21 @@ bool BenchServer::Start() {
   return true;
 }
 
+void BenchServer::SetFaults(const BenchFaults& faults) {
+  {
+    std::lock_guard lock(impl_->mutex);
+    impl_->faults = faults;
+  }
+  impl_->faultsChanged.notify_all();
+}
+
 void BenchServer::Stop() {
   Impl& d = *impl_;
+  {
+    std::lock_guard lock(d.mutex);
+    d.stopping = true;
+  }
+  d.faultsChanged.notify_all();
   Impl::StopListener(d.http, d.httpThread, d.httpEnded);
   if (d.https) Impl::StopListener(*d.https, d.httpsThread, d.httpsEnded);
 }
@@ -250,6 +295,12 @@ std::optional<Clock::time_point> BenchServer::WaitForFirstAudioRequest(
   std::unique_lock lock(impl_->mutex);
   impl_->audioSeen.wait_for(lock, timeout, [this] { return impl_->marks.firstAudio.has_value(); });
   return impl_->marks.firstAudio;
+}
+
+bool BenchServer::WaitForMarks(const std::function<bool(const RequestMarks&)>& condition,
+                               std::chrono::milliseconds timeout) {
+  std::unique_lock lock(impl_->mutex);
+  return impl_->audioSeen.wait_for(lock, timeout, [&] { return condition(impl_->marks); });
 }
 
 }  // namespace newsbar::bench

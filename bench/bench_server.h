@@ -4,6 +4,7 @@
 #pragma once
 
 #include <chrono>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -34,6 +35,17 @@ struct RequestMarks {
   std::string lastCoverPath;  // the path of the latest cover request
 };
 
+// Faults the server can be switched into at any time, for the responsiveness measures
+// and the tests that close the player in each phase.
+struct BenchFaults {
+  bool emptyCatalogue = false;  // both programmes answer with an empty list
+  bool stallCatalogue = false;  // catalogue requests are never answered (until Stop)
+  bool stallCovers = false;     // cover requests are never answered
+  bool stallAudio = false;      // audio requests are never answered
+  // Every audio request that asks for a byte range waits this long before its answer.
+  std::chrono::milliseconds rangeDelay{0};
+};
+
 class BenchServer {
  public:
   explicit BenchServer(demo::DemoMedia media);
@@ -52,12 +64,17 @@ class BenchServer {
   // http://127.0.0.1:<port>/media/<name>
   std::string MediaUrl(std::string_view name) const;
 
+  void SetFaults(const BenchFaults& faults);
+
   // Forgets what has been seen, before a new run.
   void ResetMarks();
   RequestMarks Marks() const;
   // The moment of the first audio request since ResetMarks, waiting for it at most
   // `timeout`; nothing when none came.
   std::optional<Clock::time_point> WaitForFirstAudioRequest(std::chrono::milliseconds timeout);
+  // Waits at most `timeout` for the marks to satisfy `condition`; whether they did.
+  bool WaitForMarks(const std::function<bool(const RequestMarks&)>& condition,
+                    std::chrono::milliseconds timeout);
 
  private:
   struct Impl;

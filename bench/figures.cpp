@@ -29,7 +29,7 @@ std::optional<Options> ParseOptions(int argc, const char* const* argv, Options o
       if (error != std::errc() || rest != end || options.runs < 1 || options.runs > 100)
         return std::nullopt;
     } else if (auto only = value("--only")) {
-      options.launch = options.play = options.load = false;
+      options.launch = options.play = options.load = options.lateness = false;
       std::string_view list = *only;
       while (true) {
         const std::size_t comma = list.find(',');
@@ -40,6 +40,8 @@ std::optional<Options> ParseOptions(int argc, const char* const* argv, Options o
           options.play = true;
         } else if (item == "load") {
           options.load = true;
+        } else if (item == "lateness") {
+          options.lateness = true;
         } else {
           return std::nullopt;
         }

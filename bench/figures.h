@@ -17,6 +17,8 @@ struct Options {
   bool launch = true;
   bool play = true;
   bool load = true;
+  // How late the window's thread handles a 10 ms timer, in five situations.
+  bool lateness = true;
   // Only serve the catalogue (for profiling a player by hand) until stdin closes.
   bool serve = false;
   std::string player;
@@ -26,7 +28,8 @@ struct Options {
   std::string curl = "curl";
 };
 
-// --runs=N (1..100), --smoke, --serve, --only=<launch,play,load>, --player=, --load-bench=,
+// --runs=N (1..100), --smoke, --serve, --only=<launch,play,load,lateness>, --player=,
+// --load-bench=,
 // --clip=, --mpv=, --curl= over `defaults`; nothing for anything else. A smoke run is one
 // run with windows of 1 s (memory) and 2 s (CPU).
 std::optional<Options> ParseOptions(int argc, const char* const* argv, Options defaults);

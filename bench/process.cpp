@@ -11,6 +11,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <charconv>
+#include <csignal>
 #include <cstring>
 #include <fstream>
 #include <map>
@@ -62,30 +63,113 @@ ChildProcess::ChildProcess(pid_t pid) : pid_(pid) {
 
 ChildProcess ChildProcess::Spawn(const std::vector<std::string>& argv,
                                  const std::vector<std::string>& environment) {
+  return SpawnWith(argv, environment, false);
+}
+
+ChildProcess ChildProcess::SpawnTalking(const std::vector<std::string>& argv,
+                                        const std::vector<std::string>& environment) {
+  return SpawnWith(argv, environment, true);
+}
+
+ChildProcess ChildProcess::SpawnWith(const std::vector<std::string>& argv,
+                                     const std::vector<std::string>& environment, bool talking) {
   if (argv.empty()) return {};
+  // [0] read ends, [1] write ends; ours are not inherited by the program.
+  int input[2] = {-1, -1};
+  int output[2] = {-1, -1};
+  auto closeAll = [&] {
+    for (int fd : {input[0], input[1], output[0], output[1]}) {
+      if (fd >= 0) close(fd);
+    }
+  };
+  if (talking && (pipe2(input, O_CLOEXEC) != 0 || pipe2(output, O_CLOEXEC) != 0)) {
+    closeAll();
+    return {};
+  }
   std::vector<std::string> arguments = argv;
   std::vector<std::string> variables = MergedEnvironment(environment);
   std::vector<char*> argumentPointers = Pointers(arguments);
   std::vector<char*> variablePointers = Pointers(variables);
 
   FileActions files;
-  posix_spawn_file_actions_addopen(&files.actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
-  posix_spawn_file_actions_addopen(&files.actions, STDOUT_FILENO, "/dev/null", O_WRONLY, 0);
+  if (talking) {
+    posix_spawn_file_actions_adddup2(&files.actions, input[0], STDIN_FILENO);
+    posix_spawn_file_actions_adddup2(&files.actions, output[1], STDOUT_FILENO);
+  } else {
+    posix_spawn_file_actions_addopen(&files.actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
+    posix_spawn_file_actions_addopen(&files.actions, STDOUT_FILENO, "/dev/null", O_WRONLY, 0);
+  }
   posix_spawn_file_actions_addopen(&files.actions, STDERR_FILENO, "/dev/null", O_WRONLY, 0);
   pid_t pid = -1;
   if (posix_spawnp(&pid, arguments[0].c_str(), &files.actions, nullptr, argumentPointers.data(),
-                   variablePointers.data()) != 0)
+                   variablePointers.data()) != 0) {
+    closeAll();
     return {};
-  return ChildProcess(pid);
+  }
+  ChildProcess child(pid);
+  if (talking) {
+    close(input[0]);
+    close(output[1]);
+    child.toChild_ = input[1];
+    child.fromChild_ = output[0];
+  }
+  return child;
+}
+
+bool ChildProcess::Say(std::string_view line) {
+  if (toChild_ < 0) return false;
+  // A program that has ended gives EPIPE here instead of ending this process.
+  static const bool pipeSignalIgnored = std::signal(SIGPIPE, SIG_IGN) != SIG_ERR;
+  (void)pipeSignalIgnored;
+  std::string text(line);
+  text += '\n';
+  std::size_t sent = 0;
+  while (sent < text.size()) {
+    const ssize_t wrote = write(toChild_, text.data() + sent, text.size() - sent);
+    if (wrote < 0 && errno == EINTR) continue;
+    if (wrote <= 0) return false;
+    sent += static_cast<std::size_t>(wrote);
+  }
+  return true;
+}
+
+std::optional<std::string> ChildProcess::Hear(std::string_view prefix,
+                                              std::chrono::milliseconds timeout) {
+  if (fromChild_ < 0) return std::nullopt;
+  const auto deadline = std::chrono::steady_clock::now() + timeout;
+  for (;;) {
+    for (std::size_t end; (end = heard_.find('\n')) != std::string::npos;) {
+      std::string line = heard_.substr(0, end);
+      heard_.erase(0, end + 1);
+      if (line.starts_with(prefix)) return line;
+    }
+    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+        deadline - std::chrono::steady_clock::now());
+    if (left.count() <= 0) return std::nullopt;
+    pollfd watch{.fd = fromChild_, .events = POLLIN, .revents = 0};
+    const int ready = poll(&watch, 1, static_cast<int>(left.count()));
+    if (ready < 0 && errno == EINTR) continue;
+    if (ready <= 0) return std::nullopt;
+    char chunk[512];
+    const ssize_t got = read(fromChild_, chunk, sizeof chunk);
+    if (got < 0 && errno == EINTR) continue;
+    if (got <= 0) return std::nullopt;  // the program has closed its stdout (or ended)
+    heard_.append(chunk, static_cast<std::size_t>(got));
+  }
 }
 
 ChildProcess::~ChildProcess() {
   End();
-  if (pidFd_ >= 0) close(pidFd_);
+  for (int fd : {pidFd_, toChild_, fromChild_}) {
+    if (fd >= 0) close(fd);
+  }
 }
 
 ChildProcess::ChildProcess(ChildProcess&& other) noexcept
     : pid_(std::exchange(other.pid_, -1)),
+      toChild_(std::exchange(other.toChild_, -1)),
+      fromChild_(std::exchange(other.fromChild_, -1)),
+      heard_(std::move(other.heard_)),
       pidFd_(std::exchange(other.pidFd_, -1)),
       reaped_(other.reaped_),
       status_(other.status_) {}
@@ -93,8 +177,13 @@ ChildProcess::ChildProcess(ChildProcess&& other) noexcept
 ChildProcess& ChildProcess::operator=(ChildProcess&& other) noexcept {
   if (this != &other) {
     End();
-    if (pidFd_ >= 0) close(pidFd_);
+    for (int fd : {pidFd_, toChild_, fromChild_}) {
+      if (fd >= 0) close(fd);
+    }
     pid_ = std::exchange(other.pid_, -1);
+    toChild_ = std::exchange(other.toChild_, -1);
+    fromChild_ = std::exchange(other.fromChild_, -1);
+    heard_ = std::move(other.heard_);
     pidFd_ = std::exchange(other.pidFd_, -1);
     reaped_ = other.reaped_;
     status_ = other.status_;

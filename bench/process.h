@@ -20,6 +20,9 @@ class ChildProcess {
   // ("NAME=value") are added to this process's environment, replacing the same names.
   static ChildProcess Spawn(const std::vector<std::string>& argv,
                             const std::vector<std::string>& environment = {});
+  // The same, with the program's stdin and stdout connected to this process (Say, Hear).
+  static ChildProcess SpawnTalking(const std::vector<std::string>& argv,
+                                   const std::vector<std::string>& environment = {});
   ~ChildProcess();
   ChildProcess(ChildProcess&& other) noexcept;
   ChildProcess& operator=(ChildProcess&& other) noexcept;
@@ -36,12 +39,23 @@ class ChildProcess {
   // SIGTERM, a grace period, then SIGKILL; reaps it either way.
   void End();
 
+  // A line to the program's stdin; false when it cannot be written.
+  bool Say(std::string_view line);
+  // The next line of the program's stdout that starts with `prefix`, reading (and
+  // dropping) the lines before it for at most `timeout`; nothing when none came.
+  std::optional<std::string> Hear(std::string_view prefix, std::chrono::milliseconds timeout);
+
  private:
   explicit ChildProcess(pid_t pid);
+  static ChildProcess SpawnWith(const std::vector<std::string>& argv,
+                                const std::vector<std::string>& environment, bool talking);
   bool WaitReadable(std::chrono::milliseconds timeout) const;
 
   pid_t pid_ = -1;
-  int pidFd_ = -1;  // readable once the process has exited
+  int toChild_ = -1;    // its stdin, when talking
+  int fromChild_ = -1;  // its stdout, when talking
+  std::string heard_;   // read from its stdout, not yet handed out
+  int pidFd_ = -1;      // readable once the process has exited
   bool reaped_ = false;
   int status_ = 0;
 };

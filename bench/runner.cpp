@@ -7,6 +7,10 @@
 //                            same URL
 //   CPU over 30 s            user + system time, against the same mpv
 //   catalogue load           newsbar-bench-load, for 2 x 20, 2 x 200 and 2 x 2000 episodes
+//   window lateness          how late a 10 ms timer of the player's window thread runs:
+//                            playing, a stalled cover, stalled audio, a slider drag
+//                            against slow range requests, a retry against a stalled
+//                            catalogue
 //
 // Every figure is the median of --runs runs (three times as many launches, which are short
 // and vary most); the player and its anchor take turns, so
@@ -40,7 +44,7 @@ constexpr auto kRequestWait = 30s;
 
 void PrintUsage() {
   std::fputs(
-      "usage: newsbar-bench [--runs=N] [--smoke] [--only=launch,play,load]\n"
+      "usage: newsbar-bench [--runs=N] [--smoke] [--only=launch,play,load,lateness]\n"
       "       newsbar-bench --serve   (the catalogue only, until stdin closes)\n"
       "                     [--player=PATH] [--load-bench=PATH] [--clip=PATH]\n"
       "                     [--mpv=PATH] [--curl=PATH]\n",
@@ -197,6 +201,65 @@ class Bench {
         .cpuMs = (*cpuEnd - *cpuStart) * 1000.0};
   }
 
+  // Situations in which the window's thread is watched.
+  enum class Situation { kPlaying, kStalledCover, kStalledAudio, kSliderDrag, kStalledRetry };
+
+  // The longest a 10 ms timer of the player's window thread ran late, in milliseconds.
+  std::optional<double> Lateness(Situation situation) {
+    const bool smoke = options_.smoke;
+    BenchFaults faults;
+    faults.emptyCatalogue = situation == Situation::kStalledRetry;
+    faults.stallCovers = situation == Situation::kStalledCover;
+    faults.stallAudio = situation == Situation::kStalledAudio;
+    if (situation == Situation::kSliderDrag) faults.rangeDelay = 1s;
+    server_.SetFaults(faults);
+    server_.ResetMarks();
+    std::vector<std::string> command = PlayerCommand();
+    command.push_back("--script");
+    ChildProcess player = ChildProcess::SpawnTalking(command, PlayerEnvironment());
+    if (!player.Started()) return Fail("the player did not start: " + options_.player);
+    auto seen = [this](auto condition) { return server_.WaitForMarks(condition, kRequestWait); };
+    // Past the cover's and the open's 10 s bounds, so a frozen window shows in full.
+    const auto pastTheBound = smoke ? 2s : 11s;
+    switch (situation) {
+      case Situation::kPlaying:
+        if (!seen([](const RequestMarks& m) { return m.firstAudio.has_value(); }))
+          return Fail("the player never asked for its audio");
+        std::this_thread::sleep_for(options_.memoryAfter);
+        break;
+      case Situation::kStalledCover:
+        if (!seen([](const RequestMarks& m) { return m.firstCover.has_value(); }))
+          return Fail("the player never asked for a cover");
+        std::this_thread::sleep_for(pastTheBound);
+        break;
+      case Situation::kStalledAudio:
+        if (!seen([](const RequestMarks& m) { return m.firstAudio.has_value(); }))
+          return Fail("the player never asked for its audio");
+        std::this_thread::sleep_for(pastTheBound);
+        break;
+      case Situation::kSliderDrag:
+        if (!player.Say(smoke ? "drag 1" : "drag 3") || !player.Hear("dragged", kRequestWait))
+          return Fail("the slider drag did not happen");
+        break;
+      case Situation::kStalledRetry:
+        if (!player.Say("await 按钮_重试") || !player.Hear("shown", kRequestWait))
+          return Fail("the retry button never showed");
+        faults.emptyCatalogue = false;
+        faults.stallCatalogue = true;
+        server_.SetFaults(faults);
+        if (!player.Say("click 按钮_重试") || !player.Hear("clicked", kRequestWait))
+          return Fail("the retry button could not be clicked");
+        std::this_thread::sleep_for(smoke ? 1s : 5s);
+        break;
+    }
+    if (!player.Say("lateness")) return Fail("the player stopped answering");
+    const std::optional<std::string> answer = player.Hear("lateness ", kRequestWait);
+    player.End();
+    server_.SetFaults({});
+    if (!answer) return Fail("the player gave no lateness");
+    return std::atof(answer->c_str() + 9);
+  }
+
   const std::vector<std::string>& Failures() const { return failures_; }
 
  private:
@@ -349,7 +412,7 @@ int Run(const Options& options) {
   std::fflush(stdout);
 
   std::vector<std::string> failures;
-  const bool needServer = options.launch || options.play || options.serve;
+  const bool needServer = options.launch || options.play || options.lateness || options.serve;
   std::optional<std::string> clip;
   if (needServer) {
     clip = ReadWholeFile(options.clip);
@@ -404,6 +467,22 @@ int Run(const Options& options) {
       if (auto playing = bench.Play(bench.PlayerCommand(), Bench::PlayerEnvironment()))
         playedOurs.push_back(*playing);
       if (auto playing = bench.Play(bench.MpvCommand(), {})) playedMpv.push_back(*playing);
+    }
+  }
+  using Situation = Bench::Situation;
+  const std::pair<Situation, const char*> situations[] = {
+      {Situation::kPlaying, "start-up and playing"},
+      {Situation::kStalledCover, "cover server never answers"},
+      {Situation::kStalledAudio, "audio server never answers"},
+      {Situation::kSliderDrag, "slider drag, ranges 1 s late"},
+      {Situation::kStalledRetry, "retry, catalogue never answers"},
+  };
+  std::map<Situation, Samples> lateness;
+  if (options.lateness) {
+    for (int run = 0; run < options.runs; ++run) {
+      for (const auto& [situation, name] : situations) {
+        lateness[situation].Add(bench.Lateness(situation));
+      }
     }
   }
   server.Stop();
@@ -471,6 +550,16 @@ int Run(const Options& options) {
     for (const auto& [name, samples] : phases) {
       std::printf("  %-40s %7.0f  %13.0f\n", name, Median(samples.first->values),
                   Median(samples.second->values));
+    }
+  }
+  if (options.lateness) {
+    std::printf(
+        "\nwindow's thread: the longest lateness of a 10 ms timer, ms, median (range)  goal\n");
+    for (const auto& [situation, name] : situations) {
+      const std::vector<double>& values = lateness[situation].values;
+      const char* verdict = "";
+      if (judge && !values.empty()) verdict = Median(values) <= 100 ? "met" : "MISSED";
+      std::printf("  %-40s %-24s <= 100  %s\n", name, Spread(values, "%.0f").c_str(), verdict);
     }
   }
   if (loadFigures) PrintLoadTable(*loadFigures, judge);

@@ -166,14 +166,18 @@ TEST(RunnerOptions, KnownOptionsOverTheDefaultsAndNothingElse) {
   ASSERT_TRUE(plain);
   EXPECT_EQ(plain->runs, 5);
   EXPECT_EQ(plain->player, "/default/player");
-  EXPECT_TRUE(plain->launch && plain->play && plain->load);
+  EXPECT_TRUE(plain->launch && plain->play && plain->load && plain->lateness);
 
   const std::optional<Options> chosen =
       Parse({"--runs=9", "--only=load,launch", "--player=/p", "--mpv=/m"});
   ASSERT_TRUE(chosen);
   EXPECT_EQ(chosen->runs, 9);
   EXPECT_TRUE(chosen->launch && chosen->load);
-  EXPECT_FALSE(chosen->play);
+  EXPECT_FALSE(chosen->play || chosen->lateness);
+  const std::optional<Options> lateness = Parse({"--only=lateness"});
+  ASSERT_TRUE(lateness);
+  EXPECT_TRUE(lateness->lateness);
+  EXPECT_FALSE(lateness->launch || lateness->play || lateness->load);
   EXPECT_EQ(chosen->player, "/p");
   EXPECT_EQ(chosen->mpv, "/m");
 

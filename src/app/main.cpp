@@ -6,11 +6,14 @@
 #include "app/player_window.h"
 #include "catalogue/catalogue_worker.h"
 #include "catalogue/endpoints.h"
+#include "util/threads.h"
 
 int main(int argc, char** argv) {
   QApplication application(argc, argv);
   // The media player refuses to start with any other numeric locale.
   std::setlocale(LC_NUMERIC, "C");
+  // SIGTERM and SIGINT (a logout, kill, Ctrl+C) end it as the close button does.
+  newsbar::EndProcessOnTerminationSignals();
   // Ties the window to the installed newsbar.desktop (its name and icon on the desktop).
   QGuiApplication::setDesktopFileName(QStringLiteral("newsbar"));
 

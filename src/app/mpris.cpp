@@ -187,8 +187,9 @@ QVariantMap Mpris::Metadata() const {
   };
   const QString cover = ToQString(window_->episodeList->CellText(row, kCoverColumn));
   if (!cover.isEmpty()) metadata.insert(QStringLiteral("mpris:artUrl"), cover);
-  // The length the window shows (whole seconds); unknown for media that did not open.
-  const qlonglong length = window_->progress->MaximumPosition();
+  // The length the window shows (whole seconds); unknown for media that did not open, and
+  // until the started episode's length is known.
+  const qlonglong length = window_->StartUnderWay() ? 0 : window_->progress->MaximumPosition();
   if (length > 0) metadata.insert(QStringLiteral("mpris:length"), length * kMicroseconds);
   return metadata;
 }
@@ -213,7 +214,7 @@ bool Mpris::CanPause() const {
 }
 bool Mpris::CanSeek() const {
   return window_ && window_->progress->isEnabled() && TrackRow() >= 0 &&
-         window_->progress->MaximumPosition() > 0;
+         !window_->StartUnderWay() && window_->progress->MaximumPosition() > 0;
 }
 
 // Each acts only where its button would: a disabled button does nothing when clicked.

@@ -33,7 +33,10 @@ Text TimeText(int seconds) {
 }  // namespace
 
 void PlayerWindow::PlayEpisode(int row) {
+  // Whatever an earlier start was still waiting for no longer lands.
+  const std::uint64_t start = ++startSerial_;
   if (row == -1) {
+    startStep_ = StartStep::kDone;
     media_->Stop();
     media_->Close();
     emit playbackChanged();
@@ -50,20 +53,42 @@ void PlayerWindow::PlayEpisode(int row) {
   playPauseButton->SetPicture(PauseImage());
   CurrentRow = row;
   elapsedLabel->SetCaption(app_text::kZeroTime);
-
-  // On this thread, blocking: the window waits for the cover. Shown as downloaded; an
-  // empty answer leaves the box empty.
-  WinInetHttpRequestOptions coverRequest;  // a GET of the URL alone, all else default
-  coverRequest.url = coverUrl;
-  cover->SetPicture(WinInetHttpRequest(coverRequest));
-
   statusLabel->SetCaption(title);
   progress->SetPosition(0);
 
+  // The episode before stops now, not once the new one is there; no tick may judge its end
+  // until the new length is known.
+  startStep_ = StartStep::kCover;
+  playTimer->SetInterval(0);
+  media_->Close();
+
+  // The cover comes first on the wire, then the audio. Shown as downloaded; an empty
+  // answer leaves the box empty.
+  covers_.Run<ByteSet>(
+      [coverUrl] {
+        WinInetHttpRequestOptions request;  // a GET of the URL alone, all else default
+        request.url = coverUrl;
+        return WinInetHttpRequest(request);
+      },
+      [this, start, audioUrl](ByteSet picture) { OnCoverArrived(start, audioUrl, picture); });
+  emit playbackChanged();
+}
+
+void PlayerWindow::OnCoverArrived(std::uint64_t start, const Text& audioUrl,
+                                  const ByteSet& picture) {
+  if (start != startSerial_) return;
+  cover->SetPicture(picture);
+  startStep_ = StartStep::kMedia;
   media_->Close();
   media_->Open(audioUrl);
   media_->Play();
+}
 
+// Only the media opened by the latest start reports: Open and Close drop the rest.
+void PlayerWindow::OnLengthKnown() {
+  if (startStep_ != StartStep::kMedia) return;
+  startStep_ = StartStep::kDone;
+  // 0 when the URL could not be opened: the next tick then finds the episode ended.
   const int length = media_->Length();
   progress->SetMaximumPosition(length);
   totalLabel->SetCaption(TimeText(length));
@@ -76,6 +101,8 @@ void PlayerWindow::OnPlayTimerTick() {
   // A failed read (-1, nothing open) counts as the start.
   progress->SetPosition(positionMs > 0 ? positionMs / 1000 : 0);
   elapsedLabel->SetCaption(TimeText(progress->Position()));
+  // The slider's maximum is the new episode's only once its length is known.
+  if (StartUnderWay()) return;
   if (progress->MaximumPosition() > progress->Position()) return;
 
   // The episode has ended (or could not be opened: its length is 0).

@@ -1,5 +1,6 @@
 #include "app/player_window.h"
 
+#include <QCloseEvent>
 #include <QFont>
 #include <QHeaderView>
 #include <QKeyEvent>
@@ -231,8 +232,14 @@ void PlayerWindow::keyPressEvent(QKeyEvent* event) {
   Window::keyPressEvent(event);
 }
 
+void PlayerWindow::closeEvent(QCloseEvent* event) {
+  event->accept();
+  OnCloseClicked();
+}
+
 void PlayerWindow::ConnectHandlers() {
   connect(this, &Window::created, this, &PlayerWindow::OnCreated);
+  connect(media_.get(), &MediaPlayer::lengthKnown, this, &PlayerWindow::OnLengthKnown);
   connect(doneBox, &EditBox::contentChanged, this, &PlayerWindow::OnInitialisationDone);
   connect(retryButton, &QAbstractButton::clicked, this, &PlayerWindow::OnRetryClicked);
   connect(closeButton, &QAbstractButton::clicked, this, &PlayerWindow::OnCloseClicked);

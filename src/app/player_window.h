@@ -3,10 +3,12 @@
 // Each control's objectName is its Chinese control name ("按钮_播放暂停", ...).
 #pragma once
 
+#include <cstdint>
 #include <functional>
 #include <memory>
 
 #include "catalogue/catalogue_worker.h"
+#include "runtime/background_work.h"
 #include "runtime/controls.h"
 #include "runtime/media_player.h"
 
@@ -22,9 +24,14 @@ class PlayerWindow : public Window {
   // Waits for a worker that is still running: it writes into this window's controls.
   ~PlayerWindow() override;
 
-  // Starts a list row: status cells, pictures, cover, title, media, play timer. Row -1
-  // stops and closes the media and changes nothing else.
+  // Starts a list row: status cells, pictures and title at once; then the cover, fetched
+  // off this thread; then the media, opened without waiting; once its length is known,
+  // the slider's range, the total time and the play timer. A later start overtakes one
+  // still under way, whose cover and media never land. Row -1 stops and closes the media
+  // and changes nothing else.
   void PlayEpisode(int row);
+  // True from PlayEpisode until the started row's length is known.
+  bool StartUnderWay() const { return startStep_ != StartStep::kDone; }
 
   MediaPlayer& Media() { return *media_; }
 
@@ -63,6 +70,9 @@ class PlayerWindow : public Window {
  protected:
   // Space plays and pauses when no control takes it (a focused button clicks itself).
   void keyPressEvent(QKeyEvent* event) override;
+  // A close from the desktop (title bar, Alt+F4, taskbar, logout) ends the process as the
+  // close button does, in every phase.
+  void closeEvent(QCloseEvent* event) override;
 
  private:
   // Start-up and hand-over (startup.cpp).
@@ -74,6 +84,9 @@ class PlayerWindow : public Window {
   void ShowInitialisationFailed();
 
   // Playback (playback.cpp).
+  enum class StartStep { kDone, kCover, kMedia };
+  void OnCoverArrived(std::uint64_t start, const Text& audioUrl, const ByteSet& picture);
+  void OnLengthKnown();
   void OnPlayTimerTick();
   void OnSeekPressed(int direction);
   void OnSeekReleased();
@@ -97,6 +110,12 @@ class PlayerWindow : public Window {
 
   WorkerRoutine worker_;
   std::unique_ptr<MediaPlayer> media_;
+  // Cover downloads under way; a cover that comes after the window has gone is dropped.
+  BackgroundWork covers_;
+  // Counts row starts (and stops): a cover or length that belongs to an older one is
+  // dropped.
+  std::uint64_t startSerial_ = 0;
+  StartStep startStep_ = StartStep::kDone;
 };
 
 }  // namespace newsbar

@@ -2,7 +2,9 @@
 
 #include <mpv/client.h>
 
+#include <QTimer>
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <climits>
 #include <clocale>
@@ -10,7 +12,9 @@
 #include <cstring>
 #include <memory>
 #include <string>
+#include <vector>
 
+#include "runtime/window_calls.h"
 #include "util/charset.h"
 #include "util/gbk_text.h"
 
@@ -35,14 +39,13 @@ MediaDevice DeviceForName(std::string_view name) {
 namespace {
 
 struct MpvDestroy {
-  void operator()(mpv_handle* handle) const { mpv_terminate_destroy(handle); }
+  void operator()(mpv_handle* handle) const {
+    // No wake-up may arrive for a player that is going away.
+    mpv_set_wakeup_callback(handle, nullptr, nullptr);
+    mpv_terminate_destroy(handle);
+  }
 };
 using MpvPointer = std::unique_ptr<mpv_handle, MpvDestroy>;
-
-struct MpvNodeContents {
-  mpv_node node{};
-  ~MpvNodeContents() { mpv_free_node_contents(&node); }
-};
 
 // Names handed to the player come from the network. mpv understands many pseudo
 // protocols (reading other files, file descriptors, filter graphs, playlists built in
@@ -56,9 +59,6 @@ bool AcceptableName(std::string_view name) {
   return prefix == "http" || prefix == "https" || prefix == "file";
 }
 
-// How long a seek may take before Play or Stop carries on without it (a slow stream).
-constexpr std::chrono::milliseconds kSeekBound{5000};
-
 // A seek to 3 s may read back as 2.9999999 s; truncating that to 2999 ms would be a lie.
 // Anything within a microsecond of the next millisecond counts as that millisecond.
 constexpr double kRoundingSlackMs = 0.001;
@@ -68,132 +68,298 @@ int TruncateToInt(double value) {
   return static_cast<int>(std::clamp(std::trunc(value), double{INT_MIN}, double{INT_MAX}));
 }
 
+int Milliseconds(double seconds) {
+  return TruncateToInt(std::max(0.0, seconds) * 1000 + kRoundingSlackMs);
+}
+
+// What an asynchronous request was for: the low bits of its reply tag. The rest of the
+// tag is the open it belongs to, so that replies for an earlier open are recognised.
+enum Reply : std::uint64_t { kIgnored = 0, kLoad = 1, kDuration = 2, kSeek = 3 };
+constexpr int kReplyBits = 4;
+
+// Properties followed through change events.
+enum Observed : std::uint64_t { kTimePos = 1, kEofReached = 2, kSeekable = 3 };
+
 }  // namespace
 
 struct MediaPlayer::Impl {
+  enum class Phase { kClosed, kOpening, kLoaded };
+
+  explicit Impl(MediaPlayer* player) : owner(player) {
+    openTimer.setSingleShot(true);
+    seekTimer.setSingleShot(true);
+  }
+
+  MediaPlayer* owner;
   MpvPointer mpv;
-  bool loaded = false;      // a file is open
+  // Carries mpv's wake-ups from its own threads to the window's thread.
+  WindowCalls wakeups;
+  std::atomic<bool> wakeupQueued{false};
+
+  Phase phase = Phase::kClosed;
+  std::uint64_t serial = 0;       // counts opens and closes
+  std::int64_t entryId = -1;      // mpv's playlist entry of our media, once known
+  std::int64_t lastStarted = -1;  // the entry of the latest start-file event
+  bool started = false;           // our entry's start-file event has come
+  bool lengthKnown = false;
+  double duration = 0;  // seconds
+
   bool pausedFlag = false;  // the toggle-pause flag
-  bool stopped = true;      // mpv paused because stopped rather than paused by the user
-  std::int64_t entryId = -1;
+  bool paused = true;       // what we last told mpv
+  bool stopped = true;      // paused because stopped rather than paused by the user
+
+  // Last reported by mpv.
+  std::optional<double> timePos;
+  bool eof = false;
+  std::optional<bool> seekable;
+
+  // At most one seek is with mpv; a newer target waits here and replaces older ones.
+  bool seekInFlight = false;
+  bool seekBegun = false;  // mpv has started carrying it out
+  double seekTarget = 0;
+  std::optional<double> pendingSeek;
+  int seeksSent = 0;
+
+  QTimer openTimer;
+  QTimer seekTimer;
   std::chrono::milliseconds openBound{10000};
+  std::chrono::milliseconds seekBound{5000};
 
-  bool GetFlag(const char* name, bool* value) {
-    int flag = 0;
-    if (mpv_get_property(mpv.get(), name, MPV_FORMAT_FLAG, &flag) < 0) return false;
-    *value = flag != 0;
-    return true;
+  std::uint64_t Tag(Reply reply) const { return (serial << kReplyBits) | reply; }
+
+  void Command(Reply reply, std::vector<const char*> args) {
+    args.push_back(nullptr);
+    mpv_command_async(mpv.get(), Tag(reply), args.data());
   }
-  bool GetDouble(const char* name, double* value) {
-    return mpv_get_property(mpv.get(), name, MPV_FORMAT_DOUBLE, value) >= 0;
-  }
-  bool SetPause(bool pause) {
+
+  void SetPause(bool pause) {
+    paused = pause;
     int flag = pause ? 1 : 0;
-    return mpv_set_property(mpv.get(), "pause", MPV_FORMAT_FLAG, &flag) >= 0;
-  }
-  // Seeks and returns once mpv has carried the seek out (bounded), so that the position
-  // read next is the new one: mpv only queues a seek, and until its play loop runs it, the
-  // position reads as before.
-  bool SeekTo(double seconds) {
-    DrainEvents();
-    if (!loaded) return false;
-    bool seekable = false;
-    const bool wait = GetFlag("seekable", &seekable) && seekable;
-    const std::string target = std::to_string(std::max(0.0, seconds));
-    const char* command[] = {"seek", target.c_str(), "absolute+exact", nullptr};
-    if (mpv_command(mpv.get(), command) < 0) return false;
-    if (!wait) return true;
-    using Clock = std::chrono::steady_clock;
-    const auto deadline = Clock::now() + kSeekBound;
-    bool started = false;
-    for (;;) {
-      const auto left = std::chrono::duration<double>(deadline - Clock::now()).count();
-      if (left <= 0) return true;  // issued; the position catches up later
-      const mpv_event* event = mpv_wait_event(mpv.get(), left);
-      if (event->event_id == MPV_EVENT_SEEK) {
-        started = true;
-      } else if (event->event_id == MPV_EVENT_PLAYBACK_RESTART && started) {
-        return true;
-      } else if (!NoteEnd(event)) {
-        return false;
-      }
-    }
+    mpv_set_property_async(mpv.get(), kIgnored, "pause", MPV_FORMAT_FLAG, &flag);
   }
 
-  // Takes note of the end of our file; false when it has ended.
-  bool NoteEnd(const mpv_event* event) {
-    if (event->event_id == MPV_EVENT_END_FILE) {
-      const auto* end = static_cast<const mpv_event_end_file*>(event->data);
-      if (end->playlist_entry_id == entryId) loaded = false;
-    } else if (event->event_id == MPV_EVENT_SHUTDOWN) {
-      loaded = false;
-    }
-    return loaded;
+  bool Seeking() const { return seekInFlight || pendingSeek.has_value(); }
+
+  // Called from mpv's threads: only queue a drain, and only one at a time.
+  static void Wakeup(void* context) {
+    auto* self = static_cast<Impl*>(context);
+    if (self->wakeupQueued.exchange(true)) return;
+    self->wakeups.Post([self] { self->Drain(); });
   }
 
-  // Reads what mpv has reported meanwhile; notices when our file has ended on its own
-  // (a stream that broke off, say), after which nothing is open.
-  void DrainEvents() {
+  void Drain() {
+    wakeupQueued.store(false);
     if (!mpv) return;
     for (;;) {
       const mpv_event* event = mpv_wait_event(mpv.get(), 0);
       if (event->event_id == MPV_EVENT_NONE) return;
-      NoteEnd(event);
+      Handle(*event);
     }
   }
 
-  bool Loaded() {
-    DrainEvents();
-    return loaded;
+  void Handle(const mpv_event& event) {
+    const bool current = (event.reply_userdata >> kReplyBits) == serial;
+    const auto reply = static_cast<Reply>(event.reply_userdata & ((1u << kReplyBits) - 1));
+    switch (event.event_id) {
+      case MPV_EVENT_COMMAND_REPLY:
+        if (!current) break;
+        if (reply == kLoad) OnLoadReply(event);
+        if (reply == kSeek && seekInFlight) {
+          // Refused, or nothing to wait for on a stream that cannot seek.
+          if (event.error < 0 || (seekable.has_value() && !*seekable)) SeekDone();
+        }
+        break;
+      case MPV_EVENT_GET_PROPERTY_REPLY:
+        if (current && reply == kDuration) OnDuration(event);
+        break;
+      case MPV_EVENT_START_FILE: {
+        const auto* start = static_cast<const mpv_event_start_file*>(event.data);
+        lastStarted = start->playlist_entry_id;
+        if (phase == Phase::kOpening && lastStarted == entryId) started = true;
+        break;
+      }
+      case MPV_EVENT_FILE_LOADED:
+        // Events come in order: the load that follows our start is ours.
+        if (phase == Phase::kOpening && started) OnLoaded();
+        break;
+      case MPV_EVENT_END_FILE:
+        OnEndFile(*static_cast<const mpv_event_end_file*>(event.data));
+        break;
+      case MPV_EVENT_SEEK:
+        if (seekInFlight) seekBegun = true;
+        break;
+      case MPV_EVENT_PLAYBACK_RESTART:
+        if (seekInFlight && seekBegun) SeekDone();
+        break;
+      case MPV_EVENT_PROPERTY_CHANGE:
+        OnProperty(event.reply_userdata, *static_cast<const mpv_event_property*>(event.data));
+        break;
+      case MPV_EVENT_SHUTDOWN:
+        if (phase == Phase::kOpening) {
+          Fail();
+        } else {
+          Forget();
+        }
+        break;
+      default:
+        break;
+    }
   }
 
-  // Waits on mpv's own queue until entry `id` has loaded or failed, at most openBound.
-  bool WaitUntilLoaded(std::int64_t id) {
-    using Clock = std::chrono::steady_clock;
-    const auto deadline = Clock::now() + openBound;
-    bool started = false;
-    for (;;) {
-      const auto left = std::chrono::duration<double>(deadline - Clock::now()).count();
-      if (left <= 0) return false;
-      const mpv_event* event = mpv_wait_event(mpv.get(), left);
-      switch (event->event_id) {
-        case MPV_EVENT_START_FILE: {
-          const auto* start = static_cast<const mpv_event_start_file*>(event->data);
-          if (id < 0) id = start->playlist_entry_id;
-          if (start->playlist_entry_id == id) started = true;
-          break;
-        }
-        case MPV_EVENT_FILE_LOADED:
-          // Events come in order: the load that follows our start is ours.
-          if (started) {
-            entryId = id;
-            return true;
-          }
-          break;
-        case MPV_EVENT_END_FILE: {
-          const auto* end = static_cast<const mpv_event_end_file*>(event->data);
-          if (end->playlist_entry_id != id) break;
-          // A playlist was opened: its first entry takes our place.
-          if (end->reason == MPV_END_FILE_REASON_REDIRECT && end->playlist_insert_num_entries > 0) {
-            id = end->playlist_insert_id;
-            started = false;
-            break;
-          }
-          return false;
-        }
-        case MPV_EVENT_SHUTDOWN:
-          return false;
-        default:
-          break;
+  void OnLoadReply(const mpv_event& event) {
+    if (phase != Phase::kOpening) return;
+    if (event.error < 0) {
+      Fail();
+      return;
+    }
+    const auto* result = static_cast<const mpv_node*>(event.data);
+    if (result && result->format == MPV_FORMAT_NODE_MAP) {
+      const mpv_node_list* map = result->u.list;
+      for (int i = 0; i < map->num; ++i) {
+        if (std::strcmp(map->keys[i], "playlist_entry_id") == 0 &&
+            map->values[i].format == MPV_FORMAT_INT64)
+          entryId = map->values[i].u.int64;
       }
     }
+    if (entryId >= 0 && lastStarted == entryId) started = true;
+  }
+
+  void OnLoaded() {
+    openTimer.stop();
+    phase = Phase::kLoaded;
+    timePos = 0.0;
+    eof = false;
+    mpv_get_property_async(mpv.get(), Tag(kDuration), "duration", MPV_FORMAT_DOUBLE);
+    if (pendingSeek) SendSeek(*std::exchange(pendingSeek, std::nullopt));
+  }
+
+  void OnDuration(const mpv_event& event) {
+    if (phase != Phase::kLoaded || lengthKnown) return;
+    const auto* property = static_cast<const mpv_event_property*>(event.data);
+    duration = 0;
+    if (event.error >= 0 && property && property->format == MPV_FORMAT_DOUBLE) {
+      duration = std::max(0.0, *static_cast<const double*>(property->data));
+    }
+    Announce();
+  }
+
+  void OnEndFile(const mpv_event_end_file& end) {
+    if (phase == Phase::kClosed || end.playlist_entry_id != entryId) return;
+    // A playlist was opened: its first entry takes our place.
+    if (phase == Phase::kOpening && end.reason == MPV_END_FILE_REASON_REDIRECT &&
+        end.playlist_insert_num_entries > 0) {
+      entryId = end.playlist_insert_id;
+      started = lastStarted == entryId;
+      return;
+    }
+    if (phase == Phase::kOpening) {
+      Fail();
+    } else {
+      // Our media ended on its own (a stream that broke off): nothing is open any more.
+      Forget();
+    }
+  }
+
+  void OnProperty(std::uint64_t id, const mpv_event_property& property) {
+    const bool has = property.format != MPV_FORMAT_NONE && property.data;
+    switch (id) {
+      case kTimePos:
+        if (has && property.format == MPV_FORMAT_DOUBLE) {
+          timePos = *static_cast<const double*>(property.data);
+        } else {
+          timePos.reset();
+        }
+        break;
+      case kEofReached:
+        eof = has && property.format == MPV_FORMAT_FLAG && *static_cast<const int*>(property.data);
+        break;
+      case kSeekable:
+        if (has && property.format == MPV_FORMAT_FLAG) {
+          seekable = *static_cast<const int*>(property.data) != 0;
+        } else {
+          seekable.reset();
+        }
+        break;
+      default:
+        break;
+    }
+  }
+
+  void RequestSeek(double seconds) {
+    const double target = std::max(0.0, seconds);
+    if (phase == Phase::kOpening || seekInFlight) {
+      pendingSeek = target;
+      return;
+    }
+    SendSeek(target);
+  }
+
+  void SendSeek(double target) {
+    seekInFlight = true;
+    seekBegun = false;
+    seekTarget = target;
+    pendingSeek.reset();
+    const std::string text = std::to_string(target);
+    Command(kSeek, {"seek", text.c_str(), "absolute+exact"});
+    ++seeksSent;
+    seekTimer.start(seekBound);
+  }
+
+  // The seek with mpv has been carried out (or refused, or took too long): the next one
+  // may go.
+  void SeekDone() {
+    seekInFlight = false;
+    seekBegun = false;
+    seekTimer.stop();
+    // Until mpv reports again, the position is where the seek went.
+    timePos = seekTarget;
+    if (pendingSeek && phase == Phase::kLoaded) SendSeek(*std::exchange(pendingSeek, std::nullopt));
+  }
+
+  // Back to nothing open, without a word to mpv.
+  void Forget() {
+    phase = Phase::kClosed;
+    entryId = -1;
+    started = false;
+    stopped = true;
+    timePos.reset();
+    eof = false;
+    seekable.reset();
+    seekInFlight = false;
+    seekBegun = false;
+    pendingSeek.reset();
+    openTimer.stop();
+    seekTimer.stop();
+  }
+
+  // The open failed or took too long: nothing is open and the length is 0.
+  void Fail() {
+    Forget();
+    duration = 0;
+    Announce();
+  }
+
+  void Announce() {
+    lengthKnown = true;
+    emit owner->lengthKnown();
   }
 };
 
-MediaPlayer::MediaPlayer() : impl_(std::make_unique<Impl>()) {
+MediaPlayer::MediaPlayer() : impl_(std::make_unique<Impl>(this)) {
   // libmpv refuses to start under any other numeric locale.
   const char* numeric = std::setlocale(LC_NUMERIC, nullptr);
   if (!numeric || std::strcmp(numeric, "C") != 0) std::setlocale(LC_NUMERIC, "C");
+
+  connect(&impl_->openTimer, &QTimer::timeout, this, [this] {
+    if (impl_->phase != Impl::Phase::kOpening) return;
+    // Too slow: make sure it does not turn up later.
+    impl_->Command(kIgnored, {"stop"});
+    ++impl_->serial;
+    impl_->Fail();
+  });
+  connect(&impl_->seekTimer, &QTimer::timeout, this, [this] {
+    if (impl_->seekInFlight) impl_->SeekDone();
+  });
 
   MpvPointer mpv(mpv_create());
   if (!mpv) return;
@@ -223,118 +389,129 @@ MediaPlayer::MediaPlayer() : impl_(std::make_unique<Impl>()) {
     mpv_set_option_string(mpv.get(), option[0], option[1]);
   }
   if (mpv_initialize(mpv.get()) < 0) return;
+  mpv_observe_property(mpv.get(), kTimePos, "time-pos", MPV_FORMAT_DOUBLE);
+  mpv_observe_property(mpv.get(), kEofReached, "eof-reached", MPV_FORMAT_FLAG);
+  mpv_observe_property(mpv.get(), kSeekable, "seekable", MPV_FORMAT_FLAG);
+  mpv_set_wakeup_callback(mpv.get(), &Impl::Wakeup, impl_.get());
   impl_->mpv = std::move(mpv);
+  // Events that came before the callback was set.
+  Impl::Wakeup(impl_.get());
 }
 
-MediaPlayer::~MediaPlayer() = default;
+MediaPlayer::~MediaPlayer() {
+  // mpv goes first, so no wake-up reaches the queue while it is being taken down.
+  impl_->mpv.reset();
+}
 
 void MediaPlayer::SetOpenBound(std::chrono::milliseconds bound) {
   impl_->openBound = std::max(bound, std::chrono::milliseconds(1));
 }
 
+void MediaPlayer::SetSeekBound(std::chrono::milliseconds bound) {
+  impl_->seekBound = std::max(bound, std::chrono::milliseconds(1));
+}
+
 bool MediaPlayer::Open(std::string_view name) {
   Close();
-  if (!impl_->mpv || !AcceptableName(name)) return false;
+  Impl& p = *impl_;
   // The name is a program text (GBK); mpv and the file system want UTF-8.
-  const std::string target = GbkToUtf8Text(name);
-  if (target.empty()) return false;
-
-  if (!impl_->SetPause(true)) return false;
-  const char* command[] = {"loadfile", target.c_str(), "replace", nullptr};
-  MpvNodeContents result;
-  if (mpv_command_ret(impl_->mpv.get(), command, &result.node) < 0) return false;
-  std::int64_t id = -1;
-  if (result.node.format == MPV_FORMAT_NODE_MAP) {
-    const mpv_node_list* map = result.node.u.list;
-    for (int i = 0; i < map->num; ++i) {
-      if (std::strcmp(map->keys[i], "playlist_entry_id") == 0 &&
-          map->values[i].format == MPV_FORMAT_INT64)
-        id = map->values[i].u.int64;
-    }
-  }
-  if (!impl_->WaitUntilLoaded(id)) {
-    // Too slow or failed: make sure it does not turn up later.
-    const char* stop[] = {"stop", nullptr};
-    mpv_command(impl_->mpv.get(), stop);
-    impl_->entryId = -1;
+  const std::string target = AcceptableName(name) ? GbkToUtf8Text(name) : std::string();
+  if (!p.mpv || target.empty()) {
+    // Fails all the same, but never before the caller has returned.
+    QMetaObject::invokeMethod(
+        this,
+        [this, serial = p.serial] {
+          if (impl_->serial == serial && !impl_->lengthKnown) impl_->Fail();
+        },
+        Qt::QueuedConnection);
     return false;
   }
-  impl_->loaded = true;
-  impl_->stopped = true;
+  p.phase = Impl::Phase::kOpening;
+  p.SetPause(true);
+  p.Command(kLoad, {"loadfile", target.c_str(), "replace"});
+  p.openTimer.start(p.openBound);
   return true;
 }
 
 void MediaPlayer::Close() {
-  if (!impl_->mpv) return;
-  if (impl_->loaded) {
-    const char* stop[] = {"stop", nullptr};
-    mpv_command(impl_->mpv.get(), stop);
-  }
-  impl_->loaded = false;
-  impl_->stopped = true;
-  impl_->entryId = -1;
-  impl_->DrainEvents();
+  Impl& p = *impl_;
+  if (p.mpv && p.phase != Impl::Phase::kClosed) p.Command(kIgnored, {"stop"});
+  // Replies and loads of what was open before are not ours any more.
+  ++p.serial;
+  p.Forget();
+  p.lengthKnown = false;
+  p.duration = 0;
+}
+
+bool MediaPlayer::LengthKnown() const {
+  return impl_->lengthKnown;
 }
 
 int MediaPlayer::State() {
-  if (!impl_->Loaded()) return 0;
-  bool eof = false;
-  bool paused = false;
-  if (impl_->GetFlag("eof-reached", &eof) && eof) return 2;
-  if (!impl_->GetFlag("pause", &paused)) return 0;
-  if (!paused) return 1;
-  return impl_->stopped ? 2 : 3;
+  const Impl& p = *impl_;
+  if (p.phase == Impl::Phase::kClosed) return 0;
+  if (p.phase == Impl::Phase::kLoaded && p.eof && !p.Seeking()) return 2;
+  if (!p.paused) return 1;
+  return p.stopped ? 2 : 3;
 }
 
 int MediaPlayer::Position() {
-  if (!impl_->Loaded()) return -1;
-  double seconds = 0;
-  bool eof = false;
+  const Impl& p = *impl_;
+  if (p.phase != Impl::Phase::kLoaded) return -1;
+  if (p.pendingSeek) return Milliseconds(*p.pendingSeek);
+  if (p.seekInFlight) return Milliseconds(p.seekTarget);
   // At the end the position is the length, as the end of a file always read before.
-  if (impl_->GetFlag("eof-reached", &eof) && eof && impl_->GetDouble("duration", &seconds))
-    return TruncateToInt(seconds * 1000 + kRoundingSlackMs);
-  if (!impl_->GetDouble("time-pos", &seconds)) return -1;
-  return TruncateToInt(std::max(0.0, seconds) * 1000 + kRoundingSlackMs);
+  if (p.eof && p.lengthKnown) return Milliseconds(p.duration);
+  if (!p.timePos) return -1;
+  return Milliseconds(*p.timePos);
 }
 
 int MediaPlayer::Length() {
-  if (!impl_->Loaded()) return 0;
-  double seconds = 0;
-  if (!impl_->GetDouble("duration", &seconds) || seconds < 0) return 0;
-  return TruncateToInt(seconds);
+  const Impl& p = *impl_;
+  if (p.phase != Impl::Phase::kLoaded || !p.lengthKnown) return 0;
+  return TruncateToInt(p.duration);
 }
 
 bool MediaPlayer::Play(std::optional<int> fromMs) {
-  impl_->pausedFlag = false;
-  if (!impl_->Loaded()) return false;
-  if (fromMs && !impl_->SeekTo(*fromMs / 1000.0)) return false;
-  if (!impl_->SetPause(false)) return false;
-  impl_->stopped = false;
+  Impl& p = *impl_;
+  p.pausedFlag = false;
+  if (p.phase == Impl::Phase::kClosed) return false;
+  if (fromMs) p.RequestSeek(*fromMs / 1000.0);
+  p.SetPause(false);
+  p.stopped = false;
   return true;
 }
 
 bool MediaPlayer::TogglePause() {
-  const bool resume = impl_->pausedFlag;
-  impl_->pausedFlag = !impl_->pausedFlag;
-  if (!impl_->Loaded()) return false;
+  Impl& p = *impl_;
+  const bool resume = p.pausedFlag;
+  p.pausedFlag = !p.pausedFlag;
+  if (p.phase == Impl::Phase::kClosed) return false;
   const int state = State();
   if (!resume) {
     // Pausing what is not playing leaves it as it is.
     if (state != 1) return true;
-    if (!impl_->SetPause(true)) return false;
-    impl_->stopped = false;
+    p.SetPause(true);
+    p.stopped = false;
     return true;
   }
   if (state == 1) return true;
   if (state != 3) return false;  // stopped: there is nothing to resume
-  return impl_->SetPause(false);
+  p.SetPause(false);
+  return true;
 }
 
 bool MediaPlayer::Stop() {
-  if (!impl_->Loaded()) return false;
-  if (!impl_->SetPause(true)) return false;
-  impl_->stopped = true;
-  return impl_->SeekTo(0);
+  Impl& p = *impl_;
+  if (p.phase == Impl::Phase::kClosed) return false;
+  p.SetPause(true);
+  p.stopped = true;
+  p.RequestSeek(0);
+  return true;
+}
+
+int MediaPlayer::SeeksSent() const {
+  return impl_->seeksSent;
 }
 
 }  // namespace newsbar

@@ -1,7 +1,10 @@
-// One media element at a time, on libmpv. Every call is synchronous and processes no
-// window events. Positions in milliseconds, length in whole seconds.
+// One media element at a time, on libmpv. No call waits for mpv: commands go out
+// asynchronously, and what mpv reports (loads, lengths, positions, the end of a seek)
+// reaches the window's thread through mpv's wake-up callback. Positions in milliseconds,
+// length in whole seconds.
 #pragma once
 
+#include <QObject>
 #include <chrono>
 #include <memory>
 #include <optional>
@@ -9,41 +12,56 @@
 
 #include "util/types.h"
 
-struct mpv_handle;
-
 namespace newsbar {
 
 // What the platform would have opened the name with (chosen by the extension).
 enum class MediaDevice { Video, WaveAudio, CdAudio, MpegVideo, Sequencer, MpegVideo2 };
 MediaDevice DeviceForName(std::string_view name);
 
-class MediaPlayer {
+// Lives on the window's thread and is used only there.
+class MediaPlayer : public QObject {
+  Q_OBJECT
  public:
   MediaPlayer();
-  ~MediaPlayer();
+  ~MediaPlayer() override;
   MediaPlayer(const MediaPlayer&) = delete;
   MediaPlayer& operator=(const MediaPlayer&) = delete;
 
-  // Closes what was open, then loads name (file path, or an http, https or file URL)
-  // paused; returns once it is loaded or has failed, after the open bound at most
-  // (10 seconds unless set). Other kinds of names fail.
+  // Closes what was open and starts loading name (file path, or an http, https or file
+  // URL) paused; returns at once. lengthKnown follows once it has loaded, or has failed,
+  // or the open bound (10 seconds unless set) has passed: then nothing is open and the
+  // length is 0. Other kinds of names fail (false, and lengthKnown follows all the same).
   bool Open(std::string_view name);
   void SetOpenBound(std::chrono::milliseconds bound);
+  // How long a seek may take before the next one goes out regardless (5 seconds).
+  void SetSeekBound(std::chrono::milliseconds bound);
   void Close();
-  // 1 playing, 2 stopped (also once opened, and at the end), 3 paused, 0 otherwise or
-  // nothing open.
+  // True from lengthKnown until the next Open or Close.
+  bool LengthKnown() const;
+  // 1 playing (also while loading to play), 2 stopped (also once opened, and at the end),
+  // 3 paused, 0 otherwise or nothing open.
   int State();
-  // Milliseconds, -1 when it cannot be read. At the end of the media it equals the length.
+  // Milliseconds, -1 when it cannot be read (also while loading). At the end of the media
+  // it equals the length; while a seek is on its way it is where the seek goes.
   int Position();
-  // Whole seconds (truncated), 0 when it cannot be read.
+  // Whole seconds (truncated), 0 when it cannot be read or is not known yet.
   int Length();
-  // From the current position, or from fromMs. Clears the toggle-pause flag.
+  // From the current position, or from fromMs. Clears the toggle-pause flag. Seeks do not
+  // queue up: while one is under way, only the latest target is kept for after it.
   bool Play(std::optional<int> fromMs = std::nullopt);
   // Pause when the flag is clear, resume when set; flips the flag. Pausing what is not
   // playing changes nothing; resuming what is stopped fails.
   bool TogglePause();
   // Stops and rewinds to the start; false when nothing is open.
   bool Stop();
+
+  // Seeks sent to mpv since this player was made (for tests and the benchmark).
+  int SeeksSent() const;
+
+ signals:
+  // The media opened with Open has loaded (Length() is its length) or has failed
+  // (Length() is 0, nothing open). Raised once per Open, never for an earlier one.
+  void lengthKnown();
 
  private:
   struct Impl;

@@ -1,5 +1,7 @@
 #include "util/threads.h"
 
+#include <signal.h>
+
 #include <QCoreApplication>
 #include <QEventLoop>
 #include <QTimer>
@@ -94,18 +96,19 @@ bool WaitWithMessages(double amount, int unit) {
     std::this_thread::sleep_until(deadline);
     return true;
   }
+  // Not a nested event loop: once the application is quitting, every such loop returns at
+  // once, and the wait would spin. Processing events with a timer that wakes us at the
+  // deadline keeps handling the window's events (and the worker's calls) without spinning.
+  QTimer wake;
+  wake.setSingleShot(true);
+  wake.setTimerType(Qt::PreciseTimer);
   for (;;) {
     const auto left = deadline - std::chrono::steady_clock::now();
     if (left <= decltype(left)::zero()) break;
     // Round up: a timer may not fire before the deadline has passed.
     const auto leftMs = std::chrono::ceil<std::chrono::milliseconds>(left).count();
-    QEventLoop loop;
-    QTimer timer;
-    timer.setSingleShot(true);
-    timer.setTimerType(Qt::PreciseTimer);
-    QObject::connect(&timer, &QTimer::timeout, &loop, &QEventLoop::quit);
-    timer.start(static_cast<int>(std::min<std::int64_t>(leftMs, INT_MAX)));
-    loop.exec();
+    wake.start(static_cast<int>(std::min<std::int64_t>(leftMs, INT_MAX)));
+    QCoreApplication::processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents);
   }
   return true;
 }
@@ -116,6 +119,20 @@ void ProcessPendingMessages() {
 
 void EndProcess() {
   std::_Exit(0);
+}
+
+namespace {
+extern "C" void EndOnSignal(int /*signal*/) {
+  // Async-signal-safe, and works whatever the window's thread is doing.
+  std::_Exit(0);
+}
+}  // namespace
+
+void EndProcessOnTerminationSignals() {
+  struct sigaction action {};
+  action.sa_handler = EndOnSignal;
+  sigemptyset(&action.sa_mask);
+  for (const int signal : {SIGTERM, SIGINT}) sigaction(signal, &action, nullptr);
 }
 
 }  // namespace newsbar

@@ -47,4 +47,8 @@ void ProcessPendingMessages();
 // Ends the process at once with exit code 0.
 [[noreturn]] void EndProcess();
 
+// From now on SIGTERM and SIGINT end the process as EndProcess does: at once, in any
+// phase, with exit code 0.
+void EndProcessOnTerminationSignals();
+
 }  // namespace newsbar

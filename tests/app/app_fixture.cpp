@@ -77,6 +77,13 @@ MediaServer::MediaServer() : server_(std::make_unique<httplib::Server>()) {
   auto serve = [this, record](const httplib::Request& request, httplib::Response& response) {
     record(request);
     const std::string name = request.matches[1];
+    int delay = 0;
+    {
+      std::lock_guard lock(mutex_);
+      const auto found = delays_.find(name);
+      if (found != delays_.end()) delay = found->second;
+    }
+    if (delay > 0) std::this_thread::sleep_for(std::chrono::milliseconds(delay));
     std::lock_guard lock(mutex_);
     const auto found = files_.find(name);
     if (found == files_.end()) {
@@ -99,6 +106,11 @@ MediaServer::~MediaServer() {
 void MediaServer::Add(const std::string& name, std::string bytes, std::string contentType) {
   std::lock_guard lock(mutex_);
   files_[name] = {std::move(bytes), std::move(contentType)};
+}
+
+void MediaServer::Delay(const std::string& name, int ms) {
+  std::lock_guard lock(mutex_);
+  delays_[name] = ms;
 }
 
 std::string MediaServer::Url(const std::string& name) const {
@@ -149,6 +161,10 @@ bool WaitUntil(const std::function<bool()>& condition, int timeoutMs) {
     loop.exec();
   }
   return true;
+}
+
+bool WaitForStart(const PlayerWindow& window, int timeoutMs) {
+  return WaitUntil([&] { return !window.StartUnderWay(); }, timeoutMs);
 }
 
 void HandleEventsFor(int ms) {

@@ -44,6 +44,8 @@ class MediaServer {
   MediaServer& operator=(const MediaServer&) = delete;
 
   void Add(const std::string& name, std::string bytes, std::string contentType);
+  // Every answer for that name waits `ms` first.
+  void Delay(const std::string& name, int ms);
   std::string Url(const std::string& name) const;
   std::vector<Request> Requests() const;
   // Requests for one name (any method).
@@ -55,6 +57,7 @@ class MediaServer {
   int port_ = 0;
   mutable std::mutex mutex_;
   std::map<std::string, std::pair<std::string, std::string>> files_;
+  std::map<std::string, int> delays_;
   std::vector<Request> requests_;
 };
 
@@ -74,6 +77,10 @@ PlayerWindow::WorkerRoutine ListingWorker(std::vector<std::vector<Row>> runs,
 
 // Handles the window's events until `condition` holds or `timeoutMs` has passed.
 bool WaitUntil(const std::function<bool()>& condition, int timeoutMs = 5000);
+
+// Handles events until the row last started has its cover, media and length (the start
+// no longer under way).
+bool WaitForStart(const PlayerWindow& window, int timeoutMs = 5000);
 
 // Handles the window's events for `ms` (only where the absence of something is checked,
 // or where the test holds a button for a while, as a person would).

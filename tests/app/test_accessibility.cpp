@@ -102,6 +102,7 @@ TEST_F(Keyboard, SpacePlaysAndPausesTabWalksTheControlsAndAFocusedButtonTakesSpa
   window.nextButton->setFocus(Qt::TabFocusReason);
   Press(window, Qt::Key_Space);
   EXPECT_EQ(CurrentRow, 1);
+  ASSERT_TRUE(WaitForStart(window));
   EXPECT_EQ(window.Media().State(), 1);
 }
 

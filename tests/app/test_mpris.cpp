@@ -137,6 +137,7 @@ class MprisBus : public testing::Test {
     if (rows.empty()) {
       ASSERT_TRUE(WaitUntil([&] { return !window_->retryButton->isHidden(); }));
     } else {
+      ASSERT_TRUE(WaitForStart(*window_));
       ASSERT_TRUE(WaitUntil([&] { return window_->Media().State() == 1; }));
     }
   }
@@ -252,9 +253,13 @@ TEST_F(MprisBus, PropertiesAndSignalsFollowTheEpisode) {
     return {};
   };
 
-  // The window's own button, not a D-Bus call: the desktop still hears of it.
+  // The window's own button, not a D-Bus call: the desktop still hears of it, first without
+  // the length, then with it.
   QTest::mouseClick(window_->nextButton, Qt::LeftButton);
-  ASSERT_TRUE(WaitUntil([&] { return lastWith("Metadata").isValid(); }));
+  ASSERT_TRUE(WaitForStart(*window_));
+  ASSERT_TRUE(WaitUntil([&] {
+    return qdbus_cast<QVariantMap>(lastWith("Metadata")).contains(QStringLiteral("mpris:length"));
+  }));
   const QVariantMap metadata = qdbus_cast<QVariantMap>(lastWith("Metadata"));
   EXPECT_EQ(metadata.value(QStringLiteral("mpris:trackid")).value<QDBusObjectPath>().path(),
             QStringLiteral("/io/github/newsbar/track/1"));

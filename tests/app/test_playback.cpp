@@ -29,6 +29,9 @@ class Playback : public testing::Test {
         {"long.wav", MakeWav(1234.6, 4000)},
         {"c0.png", MakeCover(0x1f7ae0)},
         {"c1.png", MakeCover(0xe0501f)},
+        // Served late by the test that overtakes a start.
+        {"slow.png", MakeCover(0x30a050)},
+        {"slow.wav", MakeWav(3.6)},
     };
   }
   static void TearDownTestSuite() {
@@ -103,10 +106,12 @@ TEST_F(Playback, FirstRowStartsAndADoubleClickMovesTheMark) {
   const QPoint second = list->visualItemRect(list->topLevelItem(1)).center();
   QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, second);
   QTest::mouseDClick(list->viewport(), Qt::LeftButton, {}, second);
+  // The row, its marks and title at once; its cover, media and length once they are there.
   EXPECT_EQ(CurrentRow, 1);
   EXPECT_EQ(Utf8(window->statusLabel->Caption()), "晚报第二期");
   EXPECT_EQ(Utf8(window->episodeList->CellText(0, 3)), "00分03秒");
   EXPECT_EQ(Utf8(window->episodeList->CellText(1, 3)), "正在播放...");
+  ASSERT_TRUE(WaitForStart(*window));
   EXPECT_EQ(window->cover->Picture(), Bytes(Clip("c1.png")));
   EXPECT_EQ(window->progress->MaximumPosition(), 2);
   EXPECT_EQ(Utf8(window->totalLabel->Caption()), "00分02秒");
@@ -120,6 +125,48 @@ TEST_F(Playback, FirstRowStartsAndADoubleClickMovesTheMark) {
   EXPECT_EQ(window->playTimer->Interval(), 1000);
 }
 
+// A start that a later one overtook never lands: not its cover, not its media, not its
+// length. Each row's cover is asked for before its audio.
+TEST_F(Playback, AnOvertakenStartNeverLandsAndTheCoverGoesBeforeTheAudio) {
+  server_.Delay("slow.png", 800);
+  server_.Delay("slow.wav", 800);
+  auto window = StartWith(
+      {MakeRow("第一期", "three.wav", "c0.png", 3), MakeRow("慢封面", "long.wav", "slow.png", 1234),
+       MakeRow("慢音频", "slow.wav", "c1.png", 3), MakeRow("第四期", "three.wav", "c0.png", 3)});
+  // Next while row 1's cover is on its way, and again while row 2's audio is.
+  QTest::mouseClick(window->nextButton, Qt::LeftButton);
+  ASSERT_TRUE(WaitUntil([&] { return server_.CountFor("slow.png") == 1; }));
+  QTest::mouseClick(window->nextButton, Qt::LeftButton);
+  ASSERT_TRUE(WaitUntil([&] { return server_.CountFor("slow.wav") >= 1; }));
+  QTest::mouseClick(window->nextButton, Qt::LeftButton);
+  ASSERT_TRUE(WaitForStart(*window));
+  HandleEventsFor(1000);  // past both late answers
+
+  EXPECT_EQ(CurrentRow, 3);
+  EXPECT_EQ(Utf8(window->statusLabel->Caption()), "第四期");
+  EXPECT_EQ(window->cover->Picture(), Bytes(Clip("c0.png")));
+  EXPECT_EQ(window->progress->MaximumPosition(), 3);
+  EXPECT_EQ(Utf8(window->totalLabel->Caption()), "00分03秒");
+  EXPECT_EQ(window->Media().Length(), 3);
+  EXPECT_EQ(window->Media().State(), 1);
+  EXPECT_EQ(Utf8(window->episodeList->CellText(3, 3)), "正在播放...");
+  for (int row : {1, 2}) {
+    EXPECT_EQ(window->episodeList->CellText(row, 3), window->episodeList->CellText(row, 4));
+  }
+  // Row 1's cover came too late to be followed by its audio.
+  EXPECT_EQ(server_.CountFor("long.wav"), 0);
+
+  // On the wire: each played row's cover, then its audio.
+  std::vector<std::string> order;
+  for (const auto& request : server_.Requests()) {
+    const std::string name = request.path.substr(request.path.rfind('/') + 1);
+    if (order.empty() || order.back() != name) order.push_back(name);
+  }
+  const std::vector<std::string> expected = {"c0.png",   "three.wav", "slow.png", "c1.png",
+                                             "slow.wav", "c0.png",    "three.wav"};
+  EXPECT_EQ(order, expected);
+}
+
 TEST_F(Playback, InOrderPlaysTheNextRowThenStopsAfterTheLast) {
   auto window = StartWith(
       {MakeRow("第一期", "short.wav", "c0.png", 2), MakeRow("第二期", "short.wav", "c1.png", 2)});
@@ -128,6 +175,7 @@ TEST_F(Playback, InOrderPlaysTheNextRowThenStopsAfterTheLast) {
   EXPECT_EQ(Utf8(window->episodeList->CellText(0, 3)), "00分02秒");
 
   // After the last row the media is closed; the timer keeps running and starts nothing.
+  ASSERT_TRUE(WaitForStart(*window));
   ASSERT_TRUE(WaitUntil([&] { return window->Media().State() == 0; }, 4000));
   HandleEventsFor(1500);
   EXPECT_EQ(server_.CountFor("c0.png"), 1);
@@ -151,12 +199,14 @@ TEST_F(Playback, RepeatOneAndShuffleReplayTheOnlyRow) {
   ASSERT_EQ(LoopMode, 2);
   ASSERT_TRUE(WaitUntil([&] { return server_.CountFor("c0.png") == 2; }, 4500));
   EXPECT_EQ(CurrentRow, 0);
+  ASSERT_TRUE(WaitForStart(*window));
   EXPECT_EQ(window->Media().State(), 1);
 
   QTest::mouseClick(window->loopButton, Qt::LeftButton);
   ASSERT_EQ(LoopMode, 3);
   ASSERT_TRUE(WaitUntil([&] { return server_.CountFor("c0.png") == 3; }, 4500));
   EXPECT_EQ(CurrentRow, 0);
+  ASSERT_TRUE(WaitForStart(*window));
   EXPECT_EQ(window->Media().State(), 1);
 }
 
@@ -171,6 +221,7 @@ TEST_F(Playback, AnAudioUrlThatCannotBeOpenedMovesOnWithinASecond) {
   ASSERT_TRUE(WaitUntil([&] { return CurrentRow == 1; }, 2500));
   EXPECT_LT(clock.elapsed(), 1600);
   EXPECT_EQ(Utf8(window->statusLabel->Caption()), "好链接");
+  ASSERT_TRUE(WaitForStart(*window));
   EXPECT_EQ(window->Media().State(), 1);
 }
 
@@ -185,7 +236,8 @@ TEST_F(Playback, ASuccessfulRetryStartsRowZeroTwiceFromItsBeginning) {
   QTest::mouseClick(window.retryButton, Qt::LeftButton);
   EXPECT_EQ(started->load(), 2);
   // Once from the verdict inside the retry's wait, once from the retry's last step.
-  EXPECT_EQ(server_.CountFor("c0.png"), 2);
+  EXPECT_TRUE(WaitUntil([&] { return server_.CountFor("c0.png") == 2; }));
+  ASSERT_TRUE(WaitForStart(window));
   EXPECT_TRUE(window.retryButton->isHidden());
   EXPECT_TRUE(window.nextButton->isEnabled());
   EXPECT_EQ(Utf8(window.statusLabel->Caption()), "重试后");
@@ -210,21 +262,23 @@ TEST_F(Playback, NextPreviousAndPlayPause) {
   EXPECT_EQ(Utf8(window->statusLabel->Caption()), "第二期");
   QTest::mouseClick(window->nextButton, Qt::LeftButton);  // wraps to the first row
   EXPECT_EQ(CurrentRow, 0);
-  EXPECT_EQ(server_.CountFor("c0.png"), 2);
+  EXPECT_TRUE(WaitUntil([&] { return server_.CountFor("c0.png") == 2; }));
   QTest::mouseClick(window->previousButton, Qt::LeftButton);  // restarts the first row
   EXPECT_EQ(CurrentRow, 0);
-  EXPECT_EQ(server_.CountFor("c0.png"), 3);
+  EXPECT_TRUE(WaitUntil([&] { return server_.CountFor("c0.png") == 3; }));
   QTest::mouseClick(window->nextButton, Qt::LeftButton);
   QTest::mouseClick(window->previousButton, Qt::LeftButton);
   EXPECT_EQ(CurrentRow, 0);
-  EXPECT_EQ(server_.CountFor("c1.png"), 2);
+  EXPECT_TRUE(WaitUntil([&] { return server_.CountFor("c1.png") == 2; }));
   EXPECT_EQ(Utf8(window->episodeList->CellText(1, 3)), "00分03秒");
 
   // After a pause a new episode shows the pause picture again and plays.
+  ASSERT_TRUE(WaitForStart(*window));
   QTest::mouseClick(window->playPauseButton, Qt::LeftButton);
   ASSERT_EQ(window->playPauseButton->Picture(), PlayImage());
   QTest::mouseClick(window->nextButton, Qt::LeftButton);
   EXPECT_EQ(window->playPauseButton->Picture(), PauseImage());
+  ASSERT_TRUE(WaitForStart(*window));
   EXPECT_EQ(window->Media().State(), 1);
 }
 
@@ -277,8 +331,9 @@ TEST_F(Playback, LongEpisodeSeeksBySliderAndByHoldingTheButtons) {
   EXPECT_TRUE(mediaFollowedRelease);
   EXPECT_EQ(SeekDirection, 0);
   EXPECT_EQ(window->seekTimer->Interval(), 0);
+  EXPECT_TRUE(WaitUntil([&] { return server_.CountFor("c0.png") == 2; }));
+  ASSERT_TRUE(WaitForStart(*window));
   EXPECT_EQ(window->playTimer->Interval(), 1000);
-  EXPECT_EQ(server_.CountFor("c0.png"), 2);
   EXPECT_EQ(window->progress->Position(), 0);
   EXPECT_LT(window->Media().Position(), 1000);
 

@@ -73,6 +73,14 @@ class MediaPlayerTest : public testing::Test {
     return WaitUntil([&] { return player.Position() >= ms; }, 5s);
   }
 
+  // Open returns at once; this handles events until the length is known, and tells
+  // whether the media loaded.
+  static bool OpenAndWait(MediaPlayer& player, const std::string& name) {
+    player.Open(name);
+    if (!WaitUntil([&] { return player.LengthKnown(); }, 15s)) return false;
+    return player.State() != 0;
+  }
+
   static inline QTemporaryDir* dir_ = nullptr;
   static inline std::string wav_;
   static inline std::string mp3_;
@@ -87,7 +95,7 @@ class MediaPlayerTest : public testing::Test {
 
 TEST_F(MediaPlayerTest, WavFileThroughPlayPauseResumeStopAndPlayAgain) {
   MediaPlayer player;
-  ASSERT_TRUE(player.Open(wav_));
+  ASSERT_TRUE(OpenAndWait(player, wav_));
   EXPECT_EQ(player.Length(), 3);  // 3.6 s, truncated
   EXPECT_EQ(player.State(), 2);   // opened, not yet playing
   EXPECT_EQ(player.Position(), 0);
@@ -120,7 +128,7 @@ TEST_F(MediaPlayerTest, WavFileThroughPlayPauseResumeStopAndPlayAgain) {
 
 TEST_F(MediaPlayerTest, Mp3OverHttpPlays) {
   MediaPlayer player;
-  ASSERT_TRUE(player.Open(Url("/tone.mp3")));
+  ASSERT_TRUE(OpenAndWait(player, Url("/tone.mp3")));
   EXPECT_EQ(player.Length(), 3);
   ASSERT_TRUE(player.Play());
   EXPECT_EQ(player.State(), 1);
@@ -130,7 +138,7 @@ TEST_F(MediaPlayerTest, Mp3OverHttpPlays) {
 
 TEST_F(MediaPlayerTest, PlayFromAPositionAndReachTheEnd) {
   MediaPlayer player;
-  ASSERT_TRUE(player.Open(mp3_));
+  ASSERT_TRUE(OpenAndWait(player, mp3_));
   ASSERT_TRUE(player.Play(3000));
   EXPECT_GE(player.Position(), 3000);
   // At the end the media reads stopped, with the position at the length.
@@ -143,9 +151,27 @@ TEST_F(MediaPlayerTest, PlayFromAPositionAndReachTheEnd) {
   EXPECT_LT(player.Position(), 1000);
 }
 
+// Seeks asked for faster than mpv carries them out do not pile up: one is with mpv, and
+// of the rest only the latest target is kept for after it.
+TEST_F(MediaPlayerTest, SeeksCoalesceAndTheLatestWins) {
+  MediaPlayer player;
+  ASSERT_TRUE(OpenAndWait(player, Url("/tone.mp3")));
+  ASSERT_TRUE(player.Play());
+  const int before = player.SeeksSent();
+  // No events are handled between these calls, so the first seek cannot have finished.
+  for (int ms = 100; ms <= 2000; ms += 100) ASSERT_TRUE(player.Play(ms));
+  EXPECT_EQ(player.SeeksSent() - before, 1);
+  EXPECT_EQ(player.Position(), 2000);
+  // Once the first is done, the latest goes out, and the media plays on from there.
+  ASSERT_TRUE(WaitUntil([&] { return player.SeeksSent() - before == 2; }, 5s));
+  ASSERT_TRUE(PlayedAtLeast(player, 2100));
+  EXPECT_LT(player.Position(), 3000);
+  EXPECT_EQ(player.SeeksSent() - before, 2);
+}
+
 TEST_F(MediaPlayerTest, PlayClearsTheTogglePauseFlag) {
   MediaPlayer player;
-  ASSERT_TRUE(player.Open(wav_));
+  ASSERT_TRUE(OpenAndWait(player, wav_));
   ASSERT_TRUE(player.Play());
   ASSERT_TRUE(player.TogglePause());  // flag clear: pause
   EXPECT_EQ(player.State(), 3);
@@ -164,7 +190,7 @@ TEST_F(MediaPlayerTest, PlayClearsTheTogglePauseFlag) {
 TEST_F(MediaPlayerTest, WhatCannotBeOpenedReadsAsNothingOpen) {
   MediaPlayer player;
   // A good file first, so we also see that a failed open closes what was open.
-  ASSERT_TRUE(player.Open(wav_));
+  ASSERT_TRUE(OpenAndWait(player, wav_));
   ASSERT_TRUE(player.Play());
 
   const std::string missing = dir_->filePath("missing.mp3").toStdString();
@@ -180,7 +206,7 @@ TEST_F(MediaPlayerTest, WhatCannotBeOpenedReadsAsNothingOpen) {
       "av://lavfi:sine", "edl://" + wav_, "memory://RIFF"};
   for (const std::string& name : names) {
     SCOPED_TRACE(name);
-    EXPECT_FALSE(player.Open(name));
+    EXPECT_FALSE(OpenAndWait(player, name));
     EXPECT_EQ(player.Length(), 0);
     EXPECT_EQ(player.Position(), -1);
     EXPECT_EQ(player.State(), 0);
@@ -188,7 +214,7 @@ TEST_F(MediaPlayerTest, WhatCannotBeOpenedReadsAsNothingOpen) {
     EXPECT_FALSE(player.Stop());
   }
   // And the player is still good for the next file.
-  ASSERT_TRUE(player.Open(wav_));
+  ASSERT_TRUE(OpenAndWait(player, wav_));
   EXPECT_EQ(player.Length(), 3);
 }
 
@@ -201,8 +227,9 @@ TEST_F(MediaPlayerTest, NothingOpen) {
   EXPECT_FALSE(player.TogglePause());
   EXPECT_FALSE(player.Stop());
 
-  ASSERT_TRUE(player.Open(wav_));
+  ASSERT_TRUE(OpenAndWait(player, wav_));
   player.Close();
+  EXPECT_FALSE(player.LengthKnown());
   EXPECT_EQ(player.State(), 0);
   EXPECT_EQ(player.Position(), -1);
   EXPECT_EQ(player.Length(), 0);
@@ -212,16 +239,35 @@ TEST_F(MediaPlayerTest, OpenIsBoundedWhenTheServerNeverAnswers) {
   MediaPlayer player;
   player.SetOpenBound(1500ms);
   const auto start = std::chrono::steady_clock::now();
-  EXPECT_FALSE(player.Open(Url("/stall.mp3")));
+  // Returns at once, loading and ready to play.
+  EXPECT_TRUE(player.Open(Url("/stall.mp3")));
+  EXPECT_LT(std::chrono::steady_clock::now() - start, 200ms);
+  EXPECT_FALSE(player.LengthKnown());
+  EXPECT_EQ(player.Position(), -1);
+  EXPECT_TRUE(player.Play());
+  EXPECT_EQ(player.State(), 1);
+  ASSERT_TRUE(WaitUntil([&] { return player.LengthKnown(); }, 5s));
   const auto took = std::chrono::steady_clock::now() - start;
   EXPECT_GE(took, 1400ms);
   EXPECT_LT(took, 5s);
+  EXPECT_EQ(player.Length(), 0);
   EXPECT_EQ(player.State(), 0);
   EXPECT_EQ(player.Position(), -1);
   // The abandoned load does not get in the way of the next one.
-  ASSERT_TRUE(player.Open(wav_));
+  ASSERT_TRUE(OpenAndWait(player, wav_));
   EXPECT_EQ(player.Length(), 3);
   EXPECT_EQ(player.State(), 2);
+
+  // Overtaken while it stalls, an open never reports: only the newer one does, once.
+  int reports = 0;
+  QObject::connect(&player, &MediaPlayer::lengthKnown, [&] { ++reports; });
+  player.Open(Url("/stall.mp3"));
+  player.Open(wav_);
+  ASSERT_TRUE(WaitUntil([&] { return player.LengthKnown(); }, 5s));
+  EXPECT_EQ(player.Length(), 3);
+  EXPECT_FALSE(WaitUntil([&] { return reports > 1; }, 2s));
+  EXPECT_EQ(reports, 1);
+  EXPECT_EQ(player.Length(), 3);
 }
 
 TEST(MediaDevice, ChosenByTheThreeCharactersAfterTheLastDot) {

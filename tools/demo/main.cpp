@@ -9,11 +9,14 @@
 #include "app/player_window.h"
 #include "catalogue/catalogue_worker.h"
 #include "demo/catalogue_server.h"
+#include "util/threads.h"
 
 int main(int argc, char** argv) {
   QApplication application(argc, argv);
   // The media player refuses to start with any other numeric locale.
   std::setlocale(LC_NUMERIC, "C");
+  // SIGTERM and SIGINT (a logout, kill, Ctrl+C) end it as the close button does.
+  newsbar::EndProcessOnTerminationSignals();
   // The same desktop identity as the player itself (name and icon when installed).
   QGuiApplication::setDesktopFileName(QStringLiteral("newsbar"));
 
