@@ -8,11 +8,12 @@
 //
 //   lateness          "lateness <ms>": the longest a 10 ms timer of the window's thread
 //                     has been late since the last such command (or the start)
-//   click <name>      clicks the button of that objectName (UTF-8)
+//   click <name>      "clicking", then clicks the button of that objectName (UTF-8)
 //   await <name>      "shown <name>" once the control of that objectName is visible
 //   drag <seconds>    once the first row is playing, drags the progress slider to and fro
 //                     for that long as a mouse would; then "dragged <seeks sent>"
 //   close             closes the window as the desktop does (title bar, Alt+F4)
+//   quit              asks the application to quit, as a session's end may
 //
 // Only this benchmark build reads arguments; the shipped player takes its endpoints from
 // the build settings.
@@ -161,14 +162,17 @@ class Script : public QObject {
     } else if (line.starts_with("click ")) {
       const QString name = QString::fromUtf8(line.substr(6));
       auto* button = window_.findChild<QAbstractButton*>(name);
+      // Said first: a click may run for long (the retry waits for the worker inside it).
+      Answer(button ? "clicking" : "no such button");
       if (button) button->click();
-      Answer(button ? "clicked" : "no such button");
     } else if (line.starts_with("await ")) {
       AwaitShown(QString::fromUtf8(line.substr(6)));
     } else if (line.starts_with("drag ")) {
       new SliderDrag(window_, std::max(1, std::atoi(line.substr(5).c_str())));
     } else if (line == "close") {
       window_.close();
+    } else if (line == "quit") {
+      QCoreApplication::quit();
     } else {
       Answer("unknown command");
     }

@@ -180,16 +180,18 @@ TEST_F(MprisBus, EachMethodActsAsItsButton) {
   EXPECT_EQ(Utf8(window_->statusLabel->Caption()), "晚报第二期");
   EXPECT_EQ(Utf8(window_->episodeList->CellText(1, 3)), "正在播放...");
   EXPECT_EQ(Utf8(window_->episodeList->CellText(0, 3)), "00分20秒");
+  ASSERT_TRUE(WaitForStart(*window_));
   EXPECT_EQ(window_->cover->Picture(), Bytes(MakeCover(0xe0501f)));
   EXPECT_EQ(media.State(), 1);
 
   Call(QStringLiteral("Previous"));
   EXPECT_EQ(CurrentRow, 0);
+  ASSERT_TRUE(WaitForStart(*window_));
   // At the first row, previous starts it again: the clip is asked for anew.
   const int asked = server_.CountFor("a.wav");
   Call(QStringLiteral("Previous"));
   EXPECT_EQ(CurrentRow, 0);
-  EXPECT_GT(server_.CountFor("a.wav"), asked);
+  EXPECT_TRUE(WaitUntil([&] { return server_.CountFor("a.wav") > asked; }));
 
   // Stop has no button: it stops and closes the media as the end of the list does, and
   // leaves the title, the row and the list as they are.

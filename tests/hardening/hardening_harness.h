@@ -60,7 +60,7 @@ class WindowRun {
   // most `timeout`; true when it came.
   bool WaitForVerdict(std::chrono::milliseconds timeout);
   // How long that took, and the longest freeze of the window's thread before the verdict
-  // ran (the verdict itself starts playback, which blocks by design).
+  // ran.
   std::chrono::milliseconds TimeToVerdict() const { return timeToVerdict_; }
   std::chrono::milliseconds FreezeBeforeVerdict() const { return freezeBeforeVerdict_; }
   // The verdict's outcome: the retry button and "初始化失败，请重试...".

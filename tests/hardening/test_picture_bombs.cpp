@@ -218,6 +218,7 @@ TEST(CraftedCoverInTheWindow, BombIsNotShownAndTheEpisodePlays) {
   run.Start();
   ASSERT_TRUE(run.WaitForVerdict(20s));
   ASSERT_TRUE(run.ShowsPlaying()) << run.StatusText();
+  ASSERT_TRUE(WaitFor([&] { return !run.window().StartUnderWay(); }, 15s));
   EXPECT_EQ(server.RequestCount(), 1u);
   EXPECT_TRUE(run.window().cover->StillImage().isNull());
   EXPECT_EQ(run.window().cover->Animation(), nullptr);

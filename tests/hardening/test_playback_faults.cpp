@@ -1,9 +1,9 @@
-// The cover or the audio of the first episode served by a faulty server. Both are
-// fetched on the window's thread, so the window may freeze, but never for longer than
-// the transport's bound (10 s for the cover, the media player's 10 s open bound for the
-// audio); afterwards playback goes on as the failure path says: no cover and the
-// episode plays, or the episode counts as ended and the next one starts. The list
-// itself is never touched by either fault.
+// The cover or the audio of the first episode served by a faulty server. Neither is
+// waited for on the window's thread, which keeps handling events throughout; within the
+// transport's bound (10 s for the cover, the media player's 10 s open bound for the
+// audio) playback goes on as the failure path says: no cover and the episode plays, or
+// the episode counts as ended and the next one starts. The list itself is never touched
+// by either fault.
 #include <gtest/gtest.h>
 
 #include <sys/stat.h>
@@ -26,8 +26,9 @@ namespace {
 // The cover download's whole-exchange limit, and the media player's open bound.
 constexpr auto kCoverBound = 10s;
 constexpr auto kOpenBound = 10s;
-// What a blocked call may add on a busy machine (sanitizer builds included).
-constexpr auto kSlack = 3s;
+// The longest the window's thread may go without handling events: far below either
+// bound, with room for a busy machine and sanitizer builds.
+constexpr auto kResponsive = 1s;
 
 std::string CoverPng() {
   QImage image(48, 48, QImage::Format_RGB32);
@@ -95,8 +96,9 @@ TEST_P(CoverFault, NoCoverAndTheEpisodePlays) {
   FreezeProbe probe;
 
   run.Start();
-  ASSERT_TRUE(run.WaitForVerdict(kCoverBound + 10s)) << run.StatusText();
-  EXPECT_LE(probe.Longest(), kCoverBound + kSlack);
+  ASSERT_TRUE(run.WaitForVerdict(10s)) << run.StatusText();
+  ASSERT_TRUE(WaitFor([&] { return !run.window().StartUnderWay(); }, kCoverBound + 5s));
+  EXPECT_LE(probe.Longest(), kResponsive);
   if (GetParam() != Fault::kRefuse) {
     EXPECT_GE(server.ConnectionCount(), 1u);
   }
@@ -139,7 +141,7 @@ TEST_P(AudioFault, NextEpisodeStartsWithinTheBound) {
   const bool movedOn =
       WaitFor([&] { return run.StatusText() == scene.episodes[1].title; }, kOpenBound + 15s);
   EXPECT_TRUE(movedOn) << run.StatusText();
-  EXPECT_LE(probe.Longest(), kOpenBound + kSlack);
+  EXPECT_LE(probe.Longest(), kResponsive);
   if (GetParam() != Fault::kRefuse) {
     EXPECT_GE(server.ConnectionCount(), 1u);
   }
@@ -204,7 +206,7 @@ TEST(LocalAudioPaths, DevicesAndPipesAreLeftBehind) {
   run.Start();
   EXPECT_TRUE(WaitFor([&] { return run.StatusText() == episodes[2].title; }, 2 * kOpenBound + 15s))
       << run.StatusText();
-  EXPECT_LE(probe.Longest(), kOpenBound + kSlack);
+  EXPECT_LE(probe.Longest(), kResponsive);
   ExpectListIntact(run, episodes);
   std::remove(fifo.c_str());
   rmdir(directory);

@@ -7,6 +7,7 @@
 #include <thread>
 #include <vector>
 
+#include "runtime/background_work.h"
 #include "runtime/window_calls.h"
 #include "support/wait_until.h"
 
@@ -78,6 +79,43 @@ TEST(WindowCalls, DestroyedWhileAThreadWaitsLetsItGoWithoutRunningTheCall) {
   EXPECT_FALSE(ran);
   // The wake-up went with the object: nothing runs later either.
   EXPECT_FALSE(WaitUntil([&] { return ran.load(); }, 100ms));
+}
+
+// Work off the window's thread: its result comes back to the window's thread; once the
+// object that ran it has gone, a late result is dropped and the work ends on its own.
+TEST(BackgroundWork, ResultsComeBackToTheWindowThreadAndLateOnesAreDropped) {
+  QThread* const windowThread = QThread::currentThread();
+  auto work = std::make_unique<BackgroundWork>();
+  std::atomic<bool> workedElsewhere = false;
+  int delivered = 0;  // touched only on the window's thread
+  bool deliveredOnWindowThread = false;
+  work->Run<int>(
+      [&] {
+        workedElsewhere = QThread::currentThread() != windowThread;
+        return 7;
+      },
+      [&](int result) {
+        deliveredOnWindowThread = QThread::currentThread() == windowThread;
+        delivered = result;
+      });
+  ASSERT_TRUE(WaitUntil([&] { return delivered == 7; }));
+  EXPECT_TRUE(workedElsewhere);
+  EXPECT_TRUE(deliveredOnWindowThread);
+
+  auto finished = std::make_shared<std::atomic<bool>>(false);
+  auto release = std::make_shared<std::atomic<bool>>(false);
+  bool lateDelivered = false;
+  work->Run<int>(
+      [finished, release] {
+        while (!release->load()) std::this_thread::sleep_for(1ms);
+        finished->store(true);
+        return 1;
+      },
+      [&](int) { lateDelivered = true; });
+  work.reset();
+  release->store(true);
+  ASSERT_TRUE(WaitUntil([&] { return finished->load(); }));
+  EXPECT_FALSE(WaitUntil([&] { return lateDelivered; }, 200ms));
 }
 
 }  // namespace

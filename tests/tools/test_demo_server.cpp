@@ -21,6 +21,7 @@
 #include "demo/catalogue_server.h"
 #include "runtime/controls.h"
 #include "runtime/media_player.h"
+#include "support/wait_until.h"
 #include "util/charset.h"
 #include "util/duration.h"
 
@@ -276,17 +277,14 @@ TEST_F(DemoServerTest, ClipsPlayForTheLengthTheCatalogueGives) {
   const std::string base = "http://127.0.0.1:" + std::to_string(server_->HttpPort()) + "/media/";
   for (const DemoEpisode& episode : media_.episodes) {
     ASSERT_TRUE(player.Open(base + episode.audioFile)) << episode.audioFile;
+    ASSERT_TRUE(test::WaitUntil([&] { return player.LengthKnown(); })) << episode.audioFile;
     EXPECT_EQ(player.Length(), episode.seconds) << episode.audioFile;
   }
   const DemoEpisode* today = Find(1, 0);
   ASSERT_NE(today, nullptr);
   ASSERT_TRUE(player.Open(base + today->audioFile));
   ASSERT_TRUE(player.Play());
-  // The media player raises no event for progress; poll its position.
-  const auto deadline = std::chrono::steady_clock::now() + 10s;
-  while (player.Position() < 300 && std::chrono::steady_clock::now() < deadline)
-    std::this_thread::sleep_for(20ms);
-  EXPECT_GE(player.Position(), 300);
+  EXPECT_TRUE(test::WaitUntil([&] { return player.Position() >= 300; }));
   EXPECT_EQ(player.State(), 1);
 }
 
