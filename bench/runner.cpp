@@ -238,8 +238,12 @@ class Bench {
         std::this_thread::sleep_for(pastTheBound);
         break;
       case Situation::kSliderDrag:
-        if (!player.Say(smoke ? "drag 1" : "drag 3") || !player.Hear("dragged", kRequestWait))
+        if (!player.Say(smoke ? "drag 1" : "drag 3")) return Fail("the player stopped answering");
+        if (const auto dragged = player.Hear("dragged ", kRequestWait)) {
+          dragSeeks_.push_back(std::atof(dragged->c_str() + 8));
+        } else {
           return Fail("the slider drag did not happen");
+        }
         break;
       case Situation::kStalledRetry:
         if (!player.Say("await 按钮_重试") || !player.Hear("shown", kRequestWait))
@@ -261,6 +265,8 @@ class Bench {
   }
 
   const std::vector<std::string>& Failures() const { return failures_; }
+  // Seeks the player sent to the media library during each slider drag.
+  const std::vector<double>& DragSeeks() const { return dragSeeks_; }
 
  private:
   std::optional<Launch> Phases(Clock::time_point start, const RequestMarks& marks) {
@@ -280,6 +286,7 @@ class Bench {
   BenchServer& server_;
   std::string coverPath_;
   std::vector<std::string> failures_;
+  std::vector<double> dragSeeks_;
 };
 
 // --- the catalogue load --------------------------------------------------------------------
@@ -563,6 +570,8 @@ int Run(const Options& options) {
       if (judge && !values.empty()) verdict = Median(values) <= 100 ? "met" : "MISSED";
       std::printf("  %-40s %-24s <= 100  %s\n", name, Spread(values, "%.0f").c_str(), verdict);
     }
+    std::printf("  seeks sent during a drag (the mouse moves every 10 ms): %s\n",
+                Spread(bench.DragSeeks(), "%.0f").c_str());
   }
   if (loadFigures) PrintLoadTable(*loadFigures, judge);
   std::printf("\nload average at end: %s\n", LoadAverage().c_str());
