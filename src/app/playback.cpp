@@ -92,7 +92,8 @@ void PlayerWindow::OnLengthKnown() {
   const int length = media_->Length();
   progress->SetMaximumPosition(length);
   totalLabel->SetCaption(TimeText(length));
-  playTimer->SetInterval(kPlayTick);
+  // A seek button held meanwhile keeps the play timer stopped; its release starts it.
+  if (SeekDirection == 0) playTimer->SetInterval(kPlayTick);
   emit playbackChanged();
 }
 

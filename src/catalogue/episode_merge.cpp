@@ -1,6 +1,9 @@
 #include "catalogue/episode_merge.h"
 
+#include <chrono>
 #include <climits>
+#include <cstdlib>
+#include <optional>
 #include <string>
 
 #include "catalogue/catalogue_texts.h"
@@ -56,11 +59,53 @@ int DateInteger(int year, int month, int day) {
   return TextToInt(text);
 }
 
-int TitleDate(std::string_view title, std::string_view marker, int year) {
+namespace {
+
+constexpr int kFirstYear = 100;
+
+struct MonthDay {
+  int month = 0;
+  int day = 0;
+};
+
+MonthDay TitleMonthDay(std::string_view title, std::string_view marker) {
   const Text datePart = TextLeftOf(title, marker);
-  const int month = TextToInt(TextLeftOf(datePart, catalogue_text::kMonth));
-  const int day = TextToInt(TextBetween(datePart, catalogue_text::kMonth, catalogue_text::kDay));
-  return DateInteger(year, month, day);
+  return {TextToInt(TextLeftOf(datePart, catalogue_text::kMonth)),
+          TextToInt(TextBetween(datePart, catalogue_text::kMonth, catalogue_text::kDay))};
+}
+
+// Days since the epoch of a calendar date; nothing when it is no date.
+std::optional<long> DayNumber(int year, int month, int day) {
+  if (month < 1 || month > 12 || day < 1 || day > 31) return std::nullopt;
+  const std::chrono::year_month_day date{std::chrono::year(year),
+                                         std::chrono::month(static_cast<unsigned>(month)),
+                                         std::chrono::day(static_cast<unsigned>(day))};
+  if (!date.ok()) return std::nullopt;
+  return std::chrono::sys_days(date).time_since_epoch().count();
+}
+
+}  // namespace
+
+int TitleDate(std::string_view title, std::string_view marker, int year) {
+  const MonthDay date = TitleMonthDay(title, marker);
+  return DateInteger(year, date.month, date.day);
+}
+
+int TitleDateNearToday(std::string_view title, std::string_view marker, const NetworkNow& now) {
+  const MonthDay date = TitleMonthDay(title, marker);
+  const std::optional<long> today = DayNumber(now.year, now.month, now.day);
+  const std::optional<long> thisYear = DayNumber(now.year, date.month, date.day);
+  // The date-time of the network time starts at the year 100, which is also what a failed
+  // time query gives: then there is no year before, and nothing dated is due, as ever.
+  const std::optional<long> yearBefore =
+      now.year > kFirstYear ? DayNumber(now.year - 1, date.month, date.day) : std::nullopt;
+  // 29 February of a year before that has none falls back to this year, as does a today
+  // that is no date.
+  if (today && thisYear && yearBefore &&
+      std::labs(*today - *yearBefore) < std::labs(*thisYear - *today)) {
+    return DateInteger(now.year - 1, date.month, date.day);
+  }
+  return DateInteger(now.year, date.month, date.day);
 }
 
 std::vector<EpisodeRow> MergeEpisodes(const std::vector<CatalogueEpisode>& morning,
@@ -68,7 +113,7 @@ std::vector<EpisodeRow> MergeEpisodes(const std::vector<CatalogueEpisode>& morni
                                       const NetworkNow& now) {
   const int today = DateInteger(now.year, now.month, now.day);
   const auto datedToday = [&](const std::vector<CatalogueEpisode>& page, std::string_view marker) {
-    return !page.empty() && TitleDate(page.front().title, marker, now.year) == today;
+    return !page.empty() && TitleDateNearToday(page.front().title, marker, now) == today;
   };
   const int eveningFirst = datedToday(morning, catalogue_text::kMorningMarker) &&
                                    datedToday(evening, catalogue_text::kEveningMarker)
@@ -92,7 +137,7 @@ std::vector<EpisodeRow> MergeEpisodes(const std::vector<CatalogueEpisode>& morni
     const std::string_view marker =
         fromEvening ? catalogue_text::kEveningMarker : catalogue_text::kMorningMarker;
 
-    const int date = TitleDate(episode.title, marker, now.year);
+    const int date = TitleDateNearToday(episode.title, marker, now);
     const bool due = today > date || (today == date && now.hour >= 5);
     if (!due) continue;
     const Text duration =

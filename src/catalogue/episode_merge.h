@@ -24,14 +24,6 @@ int DateInteger(int year, int month, int day);
 // i.e. year * 10000, older than any date of that year.
 int TitleDate(std::string_view title, std::string_view marker, int year);
 
-// One episode as read from a catalogue page; texts as the document gives them.
-struct CatalogueEpisode {
-  Text title;
-  Text audioUrl;
-  Text coverUrl;
-  Text duration;  // seconds, as the number's text or numeric text
-};
-
 // The network's idea of now at UTC+8, as far as the filter needs it.
 struct NetworkNow {
   int year = 0;
@@ -40,14 +32,29 @@ struct NetworkNow {
   int hour = 0;
 };
 
+// Titles carry no year. This is TitleDate in the year that puts the title's month and day
+// nearest to today: this year, or the year before when that is nearer (a December
+// episode seen in January). Month and day that make no date stay in this year, and so
+// does everything in the year 100, the first of the network time's calendar (and what a
+// failed time query gives).
+int TitleDateNearToday(std::string_view title, std::string_view marker, const NetworkNow& now);
+
+// One episode as read from a catalogue page; texts as the document gives them.
+struct CatalogueEpisode {
+  Text title;
+  Text audioUrl;
+  Text coverUrl;
+  Text duration;  // seconds, as the number's text or numeric text
+};
+
 // One list row: title, audio URL, cover URL, duration text, copy of the duration text.
 using EpisodeRow = std::array<Text, 5>;
 
 // Merges the morning and the evening page into rows, newest first. The pages alternate,
 // starting with the evening one when both first episodes are dated today (both of
 // today's editions are out), else with the morning one; once a page is used up the rest
-// of the other follows in its own order. An episode dated after today is left out, one
-// dated today only before 05:00 (not yet due).
+// of the other follows in its own order. Titles are dated by TitleDateNearToday. An
+// episode dated after today is left out, one dated today only before 05:00 (not yet due).
 std::vector<EpisodeRow> MergeEpisodes(const std::vector<CatalogueEpisode>& morning,
                                       const std::vector<CatalogueEpisode>& evening,
                                       const NetworkNow& now);

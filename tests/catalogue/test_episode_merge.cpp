@@ -112,12 +112,38 @@ TEST(MergeEpisodes, TodaysEpisodesAreDueFromFiveOClock) {
             (std::vector<std::string>{"m19"}));
 }
 
-TEST(MergeEpisodes, DecemberEpisodesSeenInJanuaryLieInTheFuture) {
-  // Titles carry no year; the network's year makes late December look ahead of today.
-  const NetworkNow now{.year = 2021, .month = 1, .day = 2, .hour = 9};
+// Titles carry no year: each is dated in the year that puts it nearest to today.
+TEST(MergeEpisodes, AroundTheNewYearTitlesTakeTheYearNearestToday) {
+  // On 2 January December's episodes are last year's, listed in the alternation.
   EXPECT_EQ(Order(MergeEpisodes({Morning(1, 2), Morning(1, 1), Morning(12, 31)},
-                                {Evening(1, 1), Evening(12, 31), Evening(12, 30)}, now)),
-            (std::vector<std::string>{"m2", "e1", "m1"}));
+                                {Evening(1, 1), Evening(12, 31), Evening(12, 30)},
+                                {.year = 2021, .month = 1, .day = 2, .hour = 9})),
+            (std::vector<std::string>{"m2", "e1", "m1", "e31", "m31", "e30"}));
+  // On 1 January at 03:00 yesterday's editions are out, today's not yet (the morning one
+  // leads the alternation and is skipped).
+  EXPECT_EQ(Order(MergeEpisodes({Morning(1, 1), Morning(12, 31), Morning(12, 30)},
+                                {Evening(12, 31), Evening(12, 30)},
+                                {.year = 2021, .month = 1, .day = 1, .hour = 3})),
+            (std::vector<std::string>{"e31", "m31", "e30", "m30"}));
+  // Tomorrow stays in the future across a month end: on 31 July, 1 August is skipped.
+  EXPECT_EQ(Order(MergeEpisodes({Morning(8, 1), Morning(7, 31)}, {Evening(7, 31)},
+                                {.year = 2020, .month = 7, .day = 31, .hour = 9})),
+            (std::vector<std::string>{"e31", "m31"}));
+
+  const Text marker = G("小涟早报：");
+  const NetworkNow newYear{.year = 2021, .month = 1, .day = 2, .hour = 9};
+  EXPECT_EQ(TitleDateNearToday(G("12月31日小涟早报：x"), marker, newYear), 20201231);
+  EXPECT_EQ(TitleDateNearToday(G("1月3日小涟早报：x"), marker, newYear), 20210103);
+  // Half a year either way: the later half of the year is last year's.
+  const NetworkNow summer{.year = 2021, .month = 3, .day = 1, .hour = 9};
+  EXPECT_EQ(TitleDateNearToday(G("8月31日小涟早报：x"), marker, summer), 20200831);
+  EXPECT_EQ(TitleDateNearToday(G("8月30日小涟早报：x"), marker, summer), 20210830);
+  // No date at all, or 29 February of a year without one: this year, as before.
+  EXPECT_EQ(TitleDateNearToday(G("特别节目"), marker, newYear), 20210000);
+  EXPECT_EQ(TitleDateNearToday(G("2月29日小涟早报：x"), marker, newYear), 20210229);
+  EXPECT_EQ(TitleDateNearToday(G("13月1日小涟早报：x"), marker, newYear), 20211301);
+  // A failed time query gives 1 January of the year 100, which has no year before.
+  EXPECT_EQ(TitleDateNearToday(G("12月31日小涟早报：x"), marker, {100, 1, 1, 8}), 1001231);
 }
 
 TEST(MergeEpisodes, TitleWithoutMarkerIsListedAsOld) {

@@ -91,6 +91,41 @@ TEST_F(WindowLoad, BothEditionsOfTodayOutPutsTheEveningFirst) {
   EXPECT_NE(Utf8(window->statusLabel->Caption()).find("7月20日小涟晚报："), std::string::npos);
 }
 
+// Titles carry no year. Early in January December's episodes are last year's: listed in
+// the alternation, not skipped as if they lay ahead.
+TEST_F(WindowLoad, AroundTheNewYearDecemberIsListed) {
+  // 2 January, 09:00 at UTC+8: three episodes each, back to 31 December.
+  fixture.SetDateHeader("Sat, 02 Jan 2021 01:00:00 GMT");
+  const auto morning = fixture.MakeEpisodes(FixtureProgramme::kMorning, 2021, 1, 2, 3);
+  const auto evening = fixture.MakeEpisodes(FixtureProgramme::kEvening, 2021, 1, 1, 3);
+  fixture.SetEpisodes(FixtureProgramme::kMorning, morning);
+  fixture.SetEpisodes(FixtureProgramme::kEvening, evening);
+  auto window = MakeWindow();
+  ASSERT_TRUE(WaitUntil([&] { return ControlsEnabled(*window); }, 30s));
+  ListView& list = *window->episodeList;
+  ASSERT_EQ(list.RowCount(), 6);
+  for (int i = 0; i < 3; ++i) {
+    EXPECT_EQ(Utf8(list.CellText(2 * i, 0)), morning[i].title);
+    EXPECT_EQ(Utf8(list.CellText(2 * i + 1, 0)), evening[i].title);
+  }
+  window.reset();
+
+  // 1 January, 03:00 at UTC+8: yesterday's editions are out, today's not yet (the
+  // morning one leads the alternation and is skipped, so the evening one comes first).
+  fixture.SetDateHeader("Thu, 31 Dec 2020 19:00:00 GMT");
+  fixture.SetEpisodes(FixtureProgramme::kMorning,
+                      fixture.MakeEpisodes(FixtureProgramme::kMorning, 2021, 1, 1, 2));
+  fixture.SetEpisodes(FixtureProgramme::kEvening,
+                      fixture.MakeEpisodes(FixtureProgramme::kEvening, 2021, 1, 1, 2));
+  window = MakeWindow();
+  ASSERT_TRUE(WaitUntil([&] { return ControlsEnabled(*window); }, 30s));
+  ASSERT_EQ(window->episodeList->RowCount(), 2);
+  EXPECT_EQ(Utf8(window->episodeList->CellText(0, 0)).rfind("12月31日小涟晚报：", 0), 0u)
+      << Utf8(window->episodeList->CellText(0, 0));
+  EXPECT_EQ(Utf8(window->episodeList->CellText(1, 0)).rfind("12月31日小涟早报：", 0), 0u)
+      << Utf8(window->episodeList->CellText(1, 0));
+}
+
 TEST_F(WindowLoad, NothingAnsweringShowsFailureThenRetryRecovers) {
   fixture.SetFailure(FixtureProgramme::kMorning, FixtureFailure::kRefuse);
   fixture.SetFailure(FixtureProgramme::kEvening, FixtureFailure::kNotJson);

@@ -261,8 +261,8 @@ INSTANTIATE_TEST_SUITE_P(
         // 05:00 on 21 July at UTC+8: both of today's editions, the evening one first.
         DueCase{"from five", Utc(2020, 7, 20, 21, 0, 0), 14, "7月21日小涟晚报：",
                 "7月21日小涟早报：", 0},
-        // 2 January: the December episodes read as this year's December, still to come.
-        DueCase{"early January", Utc(2021, 1, 2, 3, 0, 0), 4, "1月2日小涟晚报：",
+        // 2 January: the December episodes are last year's, listed after January's.
+        DueCase{"early January", Utc(2021, 1, 2, 3, 0, 0), 14, "1月2日小涟晚报：",
                 "1月2日小涟早报：", 0}),
     [](const ::testing::TestParamInfo<DueCase>& info) {
       std::string name = info.param.what;
