@@ -1,5 +1,6 @@
 #include "catalogue/catalogue_request.h"
 
+#include <chrono>
 #include <cmath>
 
 #include "catalogue/catalogue_texts.h"
@@ -7,6 +8,7 @@
 #include "util/charset.h"
 #include "util/duration.h"
 #include "util/field_set.h"
+#include "util/log.h"
 
 namespace newsbar {
 namespace {
@@ -37,11 +39,19 @@ std::string CatalogueUrl(const Endpoints& endpoints, int selector, std::string_v
     return {};
   }
   std::string url = scheme + "://" + endpoints.catalogueHost;
-  if (port > 0 && !HasPort(endpoints.catalogueHost)) url += ":" + std::to_string(port);
+  if (port > 0 && !HasPort(endpoints.catalogueHost)) {
+    // Appended piece by piece: GCC 12 misreads ":" + text (an insert at the front) at -O3.
+    url += ':';
+    url += std::to_string(port);
+  }
   url += kCataloguePath;
   url += query;
   url += timestamp;
   return url;
+}
+
+std::string ProgrammeName(int selector) {
+  return selector == kMorningProgramme ? "morning" : "evening";
 }
 
 Text RequestCatalogue(const Endpoints& endpoints, int selector) {
@@ -52,7 +62,31 @@ Text RequestCatalogue(const Endpoints& endpoints, int selector) {
   RequestFieldSet fields;
   fields.AddField("User-Agent", kCatalogueUserAgent, false);
   const Text header = fields.ToHeaderText(false);
-  const ByteSet body = ComHttpRequest({.url = url, .method = 1, .extraHeaders = header});
+  int status = 0;
+  Text transportError;
+  const auto start = std::chrono::steady_clock::now();
+  const ByteSet body = ComHttpRequest({.url = url,
+                                       .method = 1,
+                                       .extraHeaders = header,
+                                       .statusCode = &status,
+                                       .transportError = &transportError});
+  const double seconds =
+      std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+  // The request as a person can look it up again: without the timestamp that ends it.
+  std::string shown = CatalogueUrl(endpoints, selector, {});
+  if (shown.ends_with("&_=")) shown.resize(shown.size() - 3);
+  const std::string programme = ProgrammeName(selector);
+  if (status == 0) {
+    qCWarning(lcCatalogue, "%s catalogue POST %s: no response (%s) after %.2f s", programme.c_str(),
+              shown.c_str(), transportError.empty() ? "no reason given" : transportError.c_str(),
+              seconds);
+  } else if (status != 200 || body.empty()) {
+    qCWarning(lcCatalogue, "%s catalogue POST %s: HTTP %d with %zu bytes after %.2f s",
+              programme.c_str(), shown.c_str(), status, body.size(), seconds);
+  } else {
+    qCDebug(lcCatalogue, "%s catalogue POST %s: HTTP %d, %zu bytes in %.2f s", programme.c_str(),
+            shown.c_str(), status, body.size(), seconds);
+  }
   return TextFromBytes(ConvertCharset(body));
 }
 

@@ -25,9 +25,13 @@ inline constexpr std::string_view kCataloguePath = "/fm/read/fmd/h5/getPayResour
 // The host's own port wins; otherwise the endpoint's port for the scheme, when set.
 std::string CatalogueUrl(const Endpoints& endpoints, int selector, std::string_view timestamp);
 
+// "morning" or "evening", for diagnostics.
+std::string ProgrammeName(int selector);
+
 // POSTs to the programme's URL and returns the reply converted from UTF-8 to GBK: empty
 // when nothing came back, "请求类型错误！" (GBK) for a selector other than 1 or 2, in
-// which case nothing is sent.
+// which case nothing is sent. A failed request is logged as a warning (newsbar.catalogue),
+// every other one as a debug line.
 Text RequestCatalogue(const Endpoints& endpoints, int selector);
 
 // Milliseconds since 1970-01-01 08:00 on the local wall clock, in decimal: the epoch

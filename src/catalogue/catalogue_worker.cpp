@@ -8,6 +8,8 @@
 #include "catalogue/network_time.h"
 #include "json/json_document.h"
 #include "runtime/controls.h"
+#include "util/charset.h"
+#include "util/log.h"
 
 namespace newsbar {
 namespace {
@@ -26,6 +28,25 @@ std::vector<CatalogueEpisode> ReadPage(JsonDocument& document) {
   return page;
 }
 
+// Loads a programme's reply; a reply that came but is not JSON is logged with where it
+// goes wrong (a reply that never came was logged by the request).
+void LoadPage(JsonDocument& document, const Text& text, int selector) {
+  ScriptError error;
+  if (document.Load(text, false, &error)) {
+    if (document.GetCount("data.list") == 0) {
+      qCWarning(lcCatalogue,
+                "%s catalogue: the reply lists no episodes (data.list missing or empty)",
+                ProgrammeName(selector).c_str());
+    }
+    return;
+  }
+  if (text.empty()) return;
+  qCWarning(lcCatalogue,
+            "%s catalogue: the reply (%zu bytes) is not JSON: %s at line %d, column %d",
+            ProgrammeName(selector).c_str(), text.size(), GbkToUtf8Text(error.Description).c_str(),
+            error.Line, error.Column);
+}
+
 }  // namespace
 
 void CatalogueWorker(const Endpoints& endpoints, const WorkerTargets& targets) {
@@ -40,12 +61,21 @@ void CatalogueWorker(const Endpoints& endpoints, const WorkerTargets& targets) {
   const CalendarTime time = FromDateTime(GetNetworkTime(endpoints.timeUrl));
   const Text eveningText = RequestCatalogue(endpoints, kEveningProgramme);
 
-  morningDocument.Load(morningText);
-  eveningDocument.Load(eveningText);
+  LoadPage(morningDocument, morningText, kMorningProgramme);
+  LoadPage(eveningDocument, eveningText, kEveningProgramme);
 
   const NetworkNow now{.year = time.year, .month = time.month, .day = time.day, .hour = time.hour};
-  const std::vector<EpisodeRow> rows =
-      MergeEpisodes(ReadPage(morningDocument), ReadPage(eveningDocument), now);
+  const std::vector<CatalogueEpisode> morning = ReadPage(morningDocument);
+  const std::vector<CatalogueEpisode> evening = ReadPage(eveningDocument);
+  const std::vector<EpisodeRow> rows = MergeEpisodes(morning, evening, now);
+  qCDebug(lcCatalogue, "merge: %zu morning and %zu evening episodes, %zu of them due and listed",
+          morning.size(), evening.size(), rows.size());
+  if (rows.empty() && !(morning.empty() && evening.empty())) {
+    qCWarning(lcCatalogue,
+              "none of the %zu episodes is due by the network time %04d-%02d-%02d %02d:00 "
+              "at UTC+8",
+              morning.size() + evening.size(), now.year, now.month, now.day, now.hour);
+  }
 
   int lastRow = -1;
   if (targets.list != nullptr) {

@@ -5,6 +5,8 @@
 
 #include "catalogue/endpoints.h"
 #include "net/com_http_request.h"
+#include "util/gbk_text.h"
+#include "util/log.h"
 #include "util/text_cut.h"
 
 namespace newsbar {
@@ -155,12 +157,35 @@ std::optional<CalendarTime> ParseHttpDate(std::string_view text) {
 DateTime GetNetworkTime(const std::string& url) {
   const std::string target = url.empty() ? BuildEndpoints().timeUrl : url;
   Text headers;
-  ComHttpRequest({.url = target, .method = 2, .responseHeaders = &headers});
+  int status = 0;
+  Text transportError;
+  ComHttpRequest({.url = target,
+                  .method = 2,
+                  .responseHeaders = &headers,
+                  .statusCode = &status,
+                  .transportError = &transportError});
   // The value keeps its leading blank; the parser skips it.
   const Text date = TextBetween(headers, "Date:", "\r\n");
   CalendarTime fields;  // all 0 unless the date reads
-  if (const auto parsed = ParseHttpDate(date)) fields = *parsed;
-  return ToDateTime(NormaliseCalendar(fields)) + 8.0 / 24.0;
+  if (const auto parsed = ParseHttpDate(date)) {
+    fields = *parsed;
+  } else if (status == 0) {
+    qCWarning(lcCatalogue, "network time HEAD %s: no response (%s); nothing is due", target.c_str(),
+              transportError.empty() ? "no reason given" : transportError.c_str());
+  } else if (!gbk::Contains(headers, "Date:")) {
+    qCWarning(lcCatalogue, "network time HEAD %s: HTTP %d without a Date header; nothing is due",
+              target.c_str(), status);
+  } else {
+    qCWarning(lcCatalogue, "network time HEAD %s: unreadable Date header \"%s\"; nothing is due",
+              target.c_str(), gbk::Trim(date).c_str());
+  }
+  const DateTime now = ToDateTime(NormaliseCalendar(fields)) + 8.0 / 24.0;
+  if (lcCatalogue().isDebugEnabled()) {
+    const CalendarTime local = FromDateTime(now);
+    qCDebug(lcCatalogue, "network time HEAD %s: %04d-%02d-%02d %02d:%02d at UTC+8", target.c_str(),
+            local.year, local.month, local.day, local.hour, local.minute);
+  }
+  return now;
 }
 
 }  // namespace newsbar

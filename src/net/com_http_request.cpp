@@ -97,6 +97,7 @@ ByteSet ComHttpRequest(const ComHttpRequestOptions& options) {
   request->StatusText();
   if (options.responseHeaders != nullptr) *options.responseHeaders = headerBlock;
   if (options.statusCode != nullptr) *options.statusCode = status;
+  if (options.transportError != nullptr) *options.transportError = request->TransportError();
 
   Text received = ReceivedCookies(headerBlock);
   if (options.mergeCookies && options.sendCookies != nullptr) {

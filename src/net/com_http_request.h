@@ -25,6 +25,7 @@ struct ComHttpRequestOptions {
   Text extraHeaders{};              // header text, lines joined by CR LF
   Text* responseHeaders = nullptr;  // out: GetAllResponseHeaders
   int* statusCode = nullptr;        // out: Status
+  Text* transportError = nullptr;   // out: why no response came (diagnostics only)
   bool noRedirect = false;
   ByteSet bodyBytes{};     // when not empty, sent instead of bodyText
   Text proxyAddress{};     // "host:port"; empty: no proxy set by this call

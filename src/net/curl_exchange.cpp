@@ -10,6 +10,7 @@
 
 #include "net/request_object.h"
 #include "util/gbk_text.h"
+#include "util/log.h"
 
 namespace newsbar::net {
 namespace {
@@ -177,6 +178,7 @@ struct ExchangeRun {
   CurlEasy& easy;
   ExchangeResponse response;
   std::size_t headerBytes = 0;
+  std::string limitHit;  // which of our limits ended the hop, if one did
   bool inHead = false;
   bool connected = false;
   Clock::time_point lastProgress = Clock::now();
@@ -190,7 +192,10 @@ struct ExchangeRun {
     const std::size_t length = size * count;
     run.lastProgress = Clock::now();
     run.headerBytes += length;
-    if (run.headerBytes > kMaxHeaderBytes) return 0;
+    if (run.headerBytes > kMaxHeaderBytes) {
+      run.limitHit = "response headers over the limit";
+      return 0;
+    }
     std::string_view line(data, length);
     while (!line.empty() && (line.back() == '\n' || line.back() == '\r')) line.remove_suffix(1);
     if (line.starts_with("HTTP/")) {
@@ -212,7 +217,10 @@ struct ExchangeRun {
     auto& run = *static_cast<ExchangeRun*>(self);
     const std::size_t length = size * count;
     run.lastProgress = Clock::now();
-    if (run.response.body.size() + length > kMaxBodyBytes) return 0;
+    if (run.response.body.size() + length > kMaxBodyBytes) {
+      run.limitHit = "response body over the limit";
+      return 0;
+    }
     run.response.body.insert(run.response.body.end(), data, data + length);
     return length;
   }
@@ -349,6 +357,7 @@ bool PerformHop(ExchangeRun& run, const std::string& url, const std::string& ver
   curl_easy_setopt(curl, CURLOPT_MAXFILESIZE_LARGE, static_cast<curl_off_t>(kMaxBodyBytes));
 
   run.connected = false;
+  run.limitHit.clear();
   run.inHead = false;
   run.headerBytes = 0;
   run.lastDown = run.lastUp = -1;
@@ -369,13 +378,25 @@ bool PerformHop(ExchangeRun& run, const std::string& url, const std::string& ver
   // The lists die with this frame: leave no pointer to them in the handle.
   curl_easy_setopt(curl, CURLOPT_HTTPHEADER, nullptr);
   curl_easy_setopt(curl, CURLOPT_PROXYHEADER, nullptr);
-  if (result != CURLE_OK) return false;
+  if (result != CURLE_OK) {
+    run.response = ExchangeResponse{};
+    run.response.error = run.limitHit.empty() ? curl_easy_strerror(result) : run.limitHit;
+    return false;
+  }
   long status = 0;
   curl_easy_getinfo(curl, CURLINFO_RESPONSE_CODE, &status);
   run.response.status = static_cast<int>(status);
   run.response.ok = true;
   return true;
 }
+
+ExchangeResponse Failed(std::string why) {
+  ExchangeResponse response;
+  response.error = std::move(why);
+  return response;
+}
+
+ExchangeResponse PerformHops(CurlEasy& easy, const ExchangeRequest& request);
 
 }  // namespace
 
@@ -389,6 +410,25 @@ CurlEasy::~CurlEasy() {
 }
 
 ExchangeResponse PerformExchange(CurlEasy& easy, const ExchangeRequest& request) {
+  const Clock::time_point start = Clock::now();
+  ExchangeResponse response = PerformHops(easy, request);
+  if (lcNet().isDebugEnabled()) {
+    const double seconds = std::chrono::duration<double>(Clock::now() - start).count();
+    if (response.ok) {
+      qCDebug(lcNet, "%s %s: HTTP %d, %zu bytes in %.2f s", request.verb.c_str(),
+              request.url.c_str(), response.status, response.body.size(), seconds);
+    } else {
+      qCDebug(lcNet, "%s %s: no response (%s) after %.2f s", request.verb.c_str(),
+              request.url.c_str(), response.error.c_str(), seconds);
+    }
+  }
+  return response;
+}
+
+namespace {
+
+// The exchange, hop by hop.
+ExchangeResponse PerformHops(CurlEasy& easy, const ExchangeRequest& request) {
   if (!easy) return {};
   const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(request.totalMs);
   const std::string firstOrigin = Origin(request.url);
@@ -403,13 +443,13 @@ ExchangeResponse PerformExchange(CurlEasy& easy, const ExchangeRequest& request)
     if (request.totalMs > 0) {
       timeLeftMs = static_cast<long>(
           std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count());
-      if (timeLeftMs <= 0) return {};
+      if (timeLeftMs <= 0) return Failed("Timeout was reached");
     }
     const std::string origin = Origin(url);
     const std::string cookieLine =
         request.cookieEngine && !callerCookies ? jar.LineFor(origin) : std::string();
     if (!PerformHop(run, url, verb, body, origin == firstOrigin, cookieLine, timeLeftMs)) {
-      return {};
+      return Failed(std::move(run.response.error));
     }
     const int status = run.response.status;
     const bool redirect =
@@ -423,7 +463,7 @@ ExchangeResponse PerformExchange(CurlEasy& easy, const ExchangeRequest& request)
     if (!IsHttp(next) && !IsHttps(next)) return run.response;
     if (IsHttps(url) && IsHttp(next) && !request.allowHttpsToHttp) return run.response;
     if (IsHttp(url) && IsHttps(next) && !request.allowHttpToHttps) return run.response;
-    if (hop >= request.maxRedirects) return {};
+    if (hop >= request.maxRedirects) return Failed("too many redirects");
     if (request.cookieEngine) jar.Take(origin, run.response.headerLines);
     if ((status == 303 && verb != "HEAD") || ((status == 301 || status == 302) && verb == "POST")) {
       verb = "GET";
@@ -432,6 +472,8 @@ ExchangeResponse PerformExchange(CurlEasy& easy, const ExchangeRequest& request)
     url = next;
   }
 }
+
+}  // namespace
 
 std::string SelectProxy(std::string_view list, bool https) {
   std::string plain;

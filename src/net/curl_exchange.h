@@ -83,6 +83,8 @@ struct ExchangeRequest {
 
 struct ExchangeResponse {
   bool ok = false;  // a response was read in full
+  // Why not, when ok is false: libcurl's word for it ("Timeout was reached", ...).
+  std::string error;
   int status = 0;
   std::string statusLine;                // "HTTP/1.1 200 OK"
   std::vector<std::string> headerLines;  // without CR LF

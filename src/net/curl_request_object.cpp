@@ -171,4 +171,8 @@ Text CurlRequestObject::StatusText() {
   return response_.statusLine.substr(second + 1);
 }
 
+Text CurlRequestObject::TransportError() {
+  return response_.ok ? Text() : Text(response_.error);
+}
+
 }  // namespace newsbar

@@ -31,6 +31,7 @@ class CurlRequestObject : public HttpRequestObject {
   Text GetAllResponseHeaders() override;
   int Status() override;
   Text StatusText() override;
+  Text TransportError() override;
 
  private:
   void Perform(std::string_view body);

@@ -231,7 +231,12 @@ Text UrlPath(std::string_view url) {
   for (std::size_t at = a + host.size(); at < url.size(); at += gbk::CharLength(url, at)) {
     const char c = url[at];
     if (c == '/') return Text(url.substr(at));
-    if (c == '?') return "/" + Text(url.substr(at));
+    if (c == '?') {
+      // Appended rather than "/" + text: GCC 12 misreads an insert at the front at -O3.
+      Text path = "/";
+      path += url.substr(at);
+      return path;
+    }
     if (c == '#') break;
   }
   return "/";

@@ -61,6 +61,9 @@ class HttpRequestObject {
   virtual Text GetAllResponseHeaders() = 0;
   virtual int Status() = 0;
   virtual Text StatusText() = 0;
+  // Why the last Send got no response, for diagnostics; empty when one came (or when the
+  // object cannot tell).
+  virtual Text TransportError() { return {}; }
 };
 
 // A new libcurl-backed request object; null when one cannot be made.

@@ -42,19 +42,29 @@ struct HandleObject {
 
 namespace {
 
-// The handles alive now: a call with anything else (closed, never opened) fails.
-std::mutex gHandlesMutex;
-std::unordered_set<const HandleObject*> gHandles;
+// The handles alive now: a call with anything else (closed, never opened) fails. Made once
+// and never destroyed: a download still running on its own thread when the process ends
+// must not find them gone.
+struct Handles {
+  std::mutex mutex;
+  std::unordered_set<const HandleObject*> live;
+};
+Handles& LiveHandles() {
+  static Handles* const handles = new Handles;
+  return *handles;
+}
 
 RawHandle Register(std::unique_ptr<HandleObject> object) {
-  std::lock_guard lock(gHandlesMutex);
-  gHandles.insert(object.get());
+  Handles& handles = LiveHandles();
+  std::lock_guard lock(handles.mutex);
+  handles.live.insert(object.get());
   return object.release();
 }
 
 HandleObject* Find(RawHandle handle, Kind kind) {
-  std::lock_guard lock(gHandlesMutex);
-  if (handle == nullptr || !gHandles.contains(handle) || handle->kind != kind) return nullptr;
+  Handles& handles = LiveHandles();
+  std::lock_guard lock(handles.mutex);
+  if (handle == nullptr || !handles.live.contains(handle) || handle->kind != kind) return nullptr;
   return handle;
 }
 
@@ -172,7 +182,12 @@ RawHandle Api::HttpOpenRequest(RawHandle connection, const char* verb, const cha
       (protocol != "HTTP/1.1" && protocol != "HTTP/1.0")) {
     return nullptr;
   }
-  if (!object.starts_with("/")) object.insert(0, "/");
+  if (!object.starts_with("/")) {
+    // Appended rather than inserted at the front: GCC 12 misreads such an insert at -O3.
+    std::string rooted = "/";
+    rooted += object;
+    object = std::move(rooted);
+  }
   auto request = std::make_unique<HandleObject>(*parent);
   request->kind = Kind::kRequest;
   request->verb = method;
@@ -287,8 +302,9 @@ bool Api::HttpQueryInfo(RawHandle handle, std::uint32_t infoLevel, void* buffer,
 
 bool Api::InternetCloseHandle(RawHandle handle) {
   {
-    std::lock_guard lock(gHandlesMutex);
-    if (handle == nullptr || gHandles.erase(handle) == 0) return false;
+    Handles& handles = LiveHandles();
+    std::lock_guard lock(handles.mutex);
+    if (handle == nullptr || handles.live.erase(handle) == 0) return false;
   }
   delete handle;
   return true;

@@ -2,6 +2,8 @@
 
 #include <mpv/client.h>
 
+#include <QCoreApplication>
+#include <QEvent>
 #include <QTimer>
 #include <algorithm>
 #include <atomic>
@@ -14,9 +16,9 @@
 #include <string>
 #include <vector>
 
-#include "runtime/window_calls.h"
 #include "util/charset.h"
 #include "util/gbk_text.h"
+#include "util/log.h"
 
 namespace newsbar {
 
@@ -77,6 +79,11 @@ int Milliseconds(double seconds) {
 enum Reply : std::uint64_t { kIgnored = 0, kLoad = 1, kDuration = 2, kSeek = 3 };
 constexpr int kReplyBits = 4;
 
+QEvent::Type WakeupEventType() {
+  static const auto type = static_cast<QEvent::Type>(QEvent::registerEventType());
+  return type;
+}
+
 // Properties followed through change events.
 enum Observed : std::uint64_t { kTimePos = 1, kEofReached = 2, kSeekable = 3 };
 
@@ -92,8 +99,7 @@ struct MediaPlayer::Impl {
 
   MediaPlayer* owner;
   MpvPointer mpv;
-  // Carries mpv's wake-ups from its own threads to the window's thread.
-  WindowCalls wakeups;
+  // A wake-up event is on its way to the window's thread.
   std::atomic<bool> wakeupQueued{false};
 
   Phase phase = Phase::kClosed;
@@ -120,6 +126,10 @@ struct MediaPlayer::Impl {
   std::optional<double> pendingSeek;
   int seeksSent = 0;
 
+  // What the last Open was given, and when, for diagnostics.
+  std::string openName;
+  std::chrono::steady_clock::time_point openedAt;
+
   QTimer openTimer;
   QTimer seekTimer;
   std::chrono::milliseconds openBound{10000};
@@ -140,11 +150,13 @@ struct MediaPlayer::Impl {
 
   bool Seeking() const { return seekInFlight || pendingSeek.has_value(); }
 
-  // Called from mpv's threads: only queue a drain, and only one at a time.
+  // Called from mpv's threads: only post an event that carries nothing (the window's
+  // thread then reads mpv's own queue), and only one at a time. Qt drops it if the player
+  // is gone first; mpv calls this no more once the callback is unset.
   static void Wakeup(void* context) {
     auto* self = static_cast<Impl*>(context);
     if (self->wakeupQueued.exchange(true)) return;
-    self->wakeups.Post([self] { self->Drain(); });
+    QCoreApplication::postEvent(self->owner, new QEvent(WakeupEventType()));
   }
 
   void Drain() {
@@ -196,7 +208,7 @@ struct MediaPlayer::Impl {
         break;
       case MPV_EVENT_SHUTDOWN:
         if (phase == Phase::kOpening) {
-          Fail();
+          Fail("the media library shut down");
         } else {
           Forget();
         }
@@ -209,7 +221,7 @@ struct MediaPlayer::Impl {
   void OnLoadReply(const mpv_event& event) {
     if (phase != Phase::kOpening) return;
     if (event.error < 0) {
-      Fail();
+      Fail(mpv_error_string(event.error));
       return;
     }
     const auto* result = static_cast<const mpv_node*>(event.data);
@@ -253,7 +265,8 @@ struct MediaPlayer::Impl {
       return;
     }
     if (phase == Phase::kOpening) {
-      Fail();
+      Fail(end.reason == MPV_END_FILE_REASON_ERROR ? mpv_error_string(end.error)
+                                                   : "it ended before it had loaded");
     } else {
       // Our media ended on its own (a stream that broke off): nothing is open any more.
       Forget();
@@ -333,7 +346,10 @@ struct MediaPlayer::Impl {
   }
 
   // The open failed or took too long: nothing is open and the length is 0.
-  void Fail() {
+  void Fail(const char* why) {
+    const double seconds =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - openedAt).count();
+    qCWarning(lcMedia, "could not open %s: %s, after %.2f s", openName.c_str(), why, seconds);
     Forget();
     duration = 0;
     Announce();
@@ -355,7 +371,7 @@ MediaPlayer::MediaPlayer() : impl_(std::make_unique<Impl>(this)) {
     // Too slow: make sure it does not turn up later.
     impl_->Command(kIgnored, {"stop"});
     ++impl_->serial;
-    impl_->Fail();
+    impl_->Fail("no answer within the open bound");
   });
   connect(&impl_->seekTimer, &QTimer::timeout, this, [this] {
     if (impl_->seekInFlight) impl_->SeekDone();
@@ -398,6 +414,10 @@ MediaPlayer::MediaPlayer() : impl_(std::make_unique<Impl>(this)) {
   Impl::Wakeup(impl_.get());
 }
 
+void MediaPlayer::customEvent(QEvent* event) {
+  if (event->type() == WakeupEventType()) impl_->Drain();
+}
+
 MediaPlayer::~MediaPlayer() {
   // mpv goes first, so no wake-up reaches the queue while it is being taken down.
   impl_->mpv.reset();
@@ -416,12 +436,15 @@ bool MediaPlayer::Open(std::string_view name) {
   Impl& p = *impl_;
   // The name is a program text (GBK); mpv and the file system want UTF-8.
   const std::string target = AcceptableName(name) ? GbkToUtf8Text(name) : std::string();
+  p.openName = target.empty() ? GbkToUtf8Text(name) : target;
+  p.openedAt = std::chrono::steady_clock::now();
   if (!p.mpv || target.empty()) {
+    const char* why = p.mpv ? "not a web address or a file path" : "no media library";
     // Fails all the same, but never before the caller has returned.
     QMetaObject::invokeMethod(
         this,
-        [this, serial = p.serial] {
-          if (impl_->serial == serial && !impl_->lengthKnown) impl_->Fail();
+        [this, serial = p.serial, why] {
+          if (impl_->serial == serial && !impl_->lengthKnown) impl_->Fail(why);
         },
         Qt::QueuedConnection);
     return false;

@@ -58,6 +58,10 @@ class MediaPlayer : public QObject {
   // Seeks sent to mpv since this player was made (for tests and the benchmark).
   int SeeksSent() const;
 
+ protected:
+  // mpv's wake-ups arrive here, on the window's thread.
+  void customEvent(QEvent* event) override;
+
  signals:
   // The media opened with Open has loaded (Length() is its length) or has failed
   // (Length() is 0, nothing open). Raised once per Open, never for an earlier one.

@@ -593,8 +593,15 @@ std::vector<FixtureEpisode> CatalogueFixture::MakeEpisodes(FixtureProgramme prog
     episode.audioUrl = MediaUrl(name + "-" + std::to_string(i % 8) + ".wav");
     episode.coverUrl = MediaUrl(name + ".png");
     const int seconds = 600 + 37 * i + (morning ? 0 : 300);
-    episode.durationJson =
-        i % 2 == 0 ? std::to_string(seconds) : "\"" + std::to_string(seconds) + "\"";
+    episode.durationJson = std::to_string(seconds);
+    // Every other one as a numeric string (quoted by appending: GCC 12 misreads a quote
+    // inserted at the front at -O3).
+    if (i % 2 != 0) {
+      std::string quoted = "\"";
+      quoted += episode.durationJson;
+      quoted += '"';
+      episode.durationJson = std::move(quoted);
+    }
     episodes.push_back(std::move(episode));
     if (--day == 0) {
       if (--month == 0) {

@@ -1,0 +1,10 @@
+#include "util/log.h"
+
+namespace newsbar {
+
+// Warnings and above unless QT_LOGGING_RULES says otherwise.
+Q_LOGGING_CATEGORY(lcNet, "newsbar.net", QtWarningMsg)
+Q_LOGGING_CATEGORY(lcCatalogue, "newsbar.catalogue", QtWarningMsg)
+Q_LOGGING_CATEGORY(lcMedia, "newsbar.media", QtWarningMsg)
+
+}  // namespace newsbar
