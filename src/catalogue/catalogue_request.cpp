@@ -54,7 +54,7 @@ std::string ProgrammeName(int selector) {
   return selector == kMorningProgramme ? "morning" : "evening";
 }
 
-Text RequestCatalogue(const Endpoints& endpoints, int selector) {
+Text RequestCatalogue(const Endpoints& endpoints, int selector, int* statusOut) {
   if (selector != kMorningProgramme && selector != kEveningProgramme) {
     return Text(catalogue_text::kBadSelector);
   }
@@ -87,6 +87,7 @@ Text RequestCatalogue(const Endpoints& endpoints, int selector) {
     qCDebug(lcCatalogue, "%s catalogue POST %s: HTTP %d, %zu bytes in %.2f s", programme.c_str(),
             shown.c_str(), status, body.size(), seconds);
   }
+  if (statusOut != nullptr) *statusOut = status;
   return TextFromBytes(ConvertCharset(body));
 }
 

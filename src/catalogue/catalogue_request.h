@@ -32,7 +32,8 @@ std::string ProgrammeName(int selector);
 // when nothing came back, "请求类型错误！" (GBK) for a selector other than 1 or 2, in
 // which case nothing is sent. A failed request is logged as a warning (newsbar.catalogue),
 // every other one as a debug line.
-Text RequestCatalogue(const Endpoints& endpoints, int selector);
+// `status`, when given, receives the HTTP status (0 without a response).
+Text RequestCatalogue(const Endpoints& endpoints, int selector, int* status = nullptr);
 
 // Milliseconds since 1970-01-01 08:00 on the local wall clock, in decimal: the epoch
 // count on a clock that runs at UTC+8. On a clock set to another zone it is that zone's

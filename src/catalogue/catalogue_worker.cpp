@@ -28,11 +28,13 @@ std::vector<CatalogueEpisode> ReadPage(JsonDocument& document) {
   return page;
 }
 
-// Loads a programme's reply; a reply that came but is not JSON is logged with where it
-// goes wrong (a reply that never came was logged by the request).
-void LoadPage(JsonDocument& document, const Text& text, int selector) {
+// Loads a programme's reply. What is wrong with a page that came with status 200 is
+// logged here (a failed request was logged by the request itself: one line per cause).
+void LoadPage(JsonDocument& document, const Text& text, int selector, bool answered) {
   ScriptError error;
-  if (document.Load(text, false, &error)) {
+  const bool loaded = document.Load(text, false, &error);
+  if (!answered) return;
+  if (loaded) {
     if (document.GetCount("data.list") == 0) {
       qCWarning(lcCatalogue,
                 "%s catalogue: the reply lists no episodes (data.list missing or empty)",
@@ -40,7 +42,6 @@ void LoadPage(JsonDocument& document, const Text& text, int selector) {
     }
     return;
   }
-  if (text.empty()) return;
   qCWarning(lcCatalogue,
             "%s catalogue: the reply (%zu bytes) is not JSON: %s at line %d, column %d",
             ProgrammeName(selector).c_str(), text.size(), GbkToUtf8Text(error.Description).c_str(),
@@ -57,12 +58,14 @@ void CatalogueWorker(const Endpoints& endpoints, const WorkerTargets& targets) {
   JsonDocument eveningDocument("da");
 
   // The order is part of the protocol: morning, the time, then evening.
-  const Text morningText = RequestCatalogue(endpoints, kMorningProgramme);
+  int morningStatus = 0;
+  int eveningStatus = 0;
+  const Text morningText = RequestCatalogue(endpoints, kMorningProgramme, &morningStatus);
   const CalendarTime time = FromDateTime(GetNetworkTime(endpoints.timeUrl));
-  const Text eveningText = RequestCatalogue(endpoints, kEveningProgramme);
+  const Text eveningText = RequestCatalogue(endpoints, kEveningProgramme, &eveningStatus);
 
-  LoadPage(morningDocument, morningText, kMorningProgramme);
-  LoadPage(eveningDocument, eveningText, kEveningProgramme);
+  LoadPage(morningDocument, morningText, kMorningProgramme, morningStatus == 200);
+  LoadPage(eveningDocument, eveningText, kEveningProgramme, eveningStatus == 200);
 
   const NetworkNow now{.year = time.year, .month = time.month, .day = time.day, .hour = time.hour};
   const std::vector<CatalogueEpisode> morning = ReadPage(morningDocument);

@@ -2,6 +2,7 @@
 // order, and what ends up in the list.
 #include <gtest/gtest.h>
 
+#include <QLoggingCategory>
 #include <regex>
 
 #include "catalogue/catalogue_request.h"
@@ -10,6 +11,7 @@
 #include "catalogue/network_time.h"
 #include "load_harness.h"
 #include "support/catalogue_fixture.h"
+#include "support/log_capture.h"
 #include "util/charset.h"
 
 namespace newsbar::test {
@@ -230,6 +232,57 @@ TEST_F(CatalogueLoad, PagesOfUnequalLengthListNoEmptyRows) {
   EXPECT_EQ(titles, (Titles_{morning[0].title, evening[0].title, morning[1].title, evening[1].title,
                              morning[2].title, morning[3].title, morning[4].title}));
   for (const Row& row : result.rows) EXPECT_FALSE(row[1].empty());
+}
+
+// A failed load says why beside the window: one warning per cause, naming the request
+// without its timestamp. The debug lines stay off unless asked for.
+TEST_F(CatalogueLoad, EachCauseOfAFailedLoadIsOneWarning) {
+  fixture.SetFailure(FixtureProgramme::kMorning, FixtureFailure::kServerError);
+  fixture.SetFailure(FixtureProgramme::kEvening, FixtureFailure::kNotJson);
+  fixture.SetDateHeader(std::nullopt);
+  {
+    LogCapture log;
+    EXPECT_TRUE(RunWorker(fixture.Endpoints()).rows.empty());
+    const auto warnings = log.Warnings("newsbar.catalogue");
+    ASSERT_EQ(warnings.size(), 3u) << ::testing::PrintToString(warnings);
+    const std::string morningUrl = "http://127.0.0.1:" + std::to_string(fixture.HttpPort()) +
+                                   "/fm/read/fmd/h5/getPayResourceList_714.html?pid=367750&"
+                                   "isFree=2&pageNum=1&userId=";
+    EXPECT_EQ(warnings[0].rfind("morning catalogue POST " + morningUrl + ": HTTP 500", 0), 0u)
+        << warnings[0];
+    EXPECT_NE(warnings[1].find("without a Date header"), std::string::npos) << warnings[1];
+    EXPECT_NE(warnings[2].find("evening catalogue: the reply"), std::string::npos) << warnings[2];
+    EXPECT_NE(warnings[2].find("is not JSON"), std::string::npos) << warnings[2];
+    EXPECT_NE(warnings[2].find("line 1, column 1"), std::string::npos) << warnings[2];
+    for (const LogCapture::Line& line : log.Lines()) EXPECT_NE(line.type, QtDebugMsg);
+  }
+
+  // A server that is not there, and today's episodes before five with the debug lines on.
+  fixture.SetFailure(FixtureProgramme::kMorning, FixtureFailure::kRefuse);
+  fixture.SetFailure(FixtureProgramme::kEvening, FixtureFailure::kNone);
+  fixture.SetEpisodes(FixtureProgramme::kEvening, Evening(7, 20, 1));
+  fixture.SetDateHeader("Sun, 19 Jul 2020 20:00:00 GMT");  // 04:00 on the 20th
+  QLoggingCategory::setFilterRules(QStringLiteral("newsbar.*.debug=true"));
+  LogCapture log;
+  EXPECT_TRUE(RunWorker(fixture.Endpoints()).rows.empty());
+  QLoggingCategory::setFilterRules({});
+  const auto warnings = log.Warnings("newsbar.catalogue");
+  ASSERT_EQ(warnings.size(), 2u) << ::testing::PrintToString(warnings);
+  EXPECT_NE(warnings[0].find("morning catalogue POST"), std::string::npos) << warnings[0];
+  EXPECT_NE(warnings[0].find(": no response ("), std::string::npos) << warnings[0];
+  EXPECT_NE(warnings[1].find("none of the 1 episodes is due by the network time 2020-07-20 04:00"),
+            std::string::npos)
+      << warnings[1];
+  std::string debug;
+  for (const LogCapture::Line& line : log.Lines()) {
+    if (line.type == QtDebugMsg) debug += line.category + ": " + line.message + "\n";
+  }
+  EXPECT_NE(debug.find("newsbar.net: POST"), std::string::npos) << debug;
+  EXPECT_NE(debug.find("newsbar.catalogue: evening catalogue POST"), std::string::npos) << debug;
+  EXPECT_NE(debug.find("newsbar.catalogue: network time HEAD"), std::string::npos) << debug;
+  EXPECT_NE(debug.find("2020-07-20 04:00 at UTC+8"), std::string::npos) << debug;
+  EXPECT_NE(debug.find("merge: 0 morning and 1 evening episodes, 0 of them due"), std::string::npos)
+      << debug;
 }
 
 TEST_F(CatalogueLoad, NeitherAnsweringListsNothingAndStillSignals) {

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "runtime/media_player.h"
+#include "support/log_capture.h"
 #include "support/media_files.h"
 #include "support/wait_until.h"
 
@@ -206,7 +207,12 @@ TEST_F(MediaPlayerTest, WhatCannotBeOpenedReadsAsNothingOpen) {
       "av://lavfi:sine", "edl://" + wav_, "memory://RIFF"};
   for (const std::string& name : names) {
     SCOPED_TRACE(name);
+    test::LogCapture log;
     EXPECT_FALSE(OpenAndWait(player, name));
+    // Said once beside the window, with the name.
+    const auto warnings = log.Warnings("newsbar.media");
+    ASSERT_EQ(warnings.size(), 1u);
+    EXPECT_EQ(warnings[0].rfind("could not open " + name + ": ", 0), 0u) << warnings[0];
     EXPECT_EQ(player.Length(), 0);
     EXPECT_EQ(player.Position(), -1);
     EXPECT_EQ(player.State(), 0);
