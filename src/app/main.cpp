@@ -6,9 +6,12 @@
 #include "app/player_window.h"
 #include "catalogue/catalogue_worker.h"
 #include "catalogue/endpoints.h"
+#include "runtime/window_platform.h"
 #include "util/threads.h"
 
 int main(int argc, char** argv) {
+  // The bar places itself near the top-left corner, which Wayland does not allow.
+  newsbar::ChooseWindowPlatform();
   QApplication application(argc, argv);
   // The media player refuses to start with any other numeric locale.
   std::setlocale(LC_NUMERIC, "C");

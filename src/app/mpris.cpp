@@ -254,9 +254,10 @@ void Mpris::Seek(qlonglong offset) {
   if (!CanSeek()) return;
   const qlonglong length = qlonglong{window_->progress->MaximumPosition()} * kMicroseconds;
   const qlonglong target = std::max<qlonglong>(0, Position() + offset);
-  // Past the end is the next episode, as the end of an episode would be.
+  // Past the end the episode ends, and the loop mode picks what follows, as at its end.
   if (target > length) {
-    Next();
+    window_->OnEpisodeEnded();
+    AnnounceChanges();
     return;
   }
   SeekTo(target);

@@ -105,8 +105,11 @@ void PlayerWindow::OnPlayTimerTick() {
   // The slider's maximum is the new episode's only once its length is known.
   if (StartUnderWay()) return;
   if (progress->MaximumPosition() > progress->Position()) return;
-
   // The episode has ended (or could not be opened: its length is 0).
+  OnEpisodeEnded();
+}
+
+void PlayerWindow::OnEpisodeEnded() {
   int next = -1;
   switch (LoopMode) {
     case 1:

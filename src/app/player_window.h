@@ -41,6 +41,8 @@ class PlayerWindow : public Window {
   void OnNextClicked();
   void OnPreviousClicked();
   void OnProgressMoved();
+  // The episode has ended: the loop mode picks the row to start (or stops playback).
+  void OnEpisodeEnded();
 
   // The controls, in the order of the window's table.
   PictureBox* cover;               // 图片框1

@@ -108,8 +108,21 @@ JsonDocument::JsonDocument(Text rootName, EngineFactory factory)
   Initialise();
 }
 
-JsonDocument::JsonDocument(const JsonDocument& other) = default;
-JsonDocument& JsonDocument::operator=(const JsonDocument& other) = default;
+JsonDocument::JsonDocument(const JsonDocument& other)
+    : rootName_(other.rootName_), engine_(other.engine_), factory_(other.factory_) {
+  other.untouched_ = false;
+}
+
+JsonDocument& JsonDocument::operator=(const JsonDocument& other) {
+  if (this != &other) {
+    rootName_ = other.rootName_;
+    engine_ = other.engine_;
+    factory_ = other.factory_;
+    untouched_ = false;
+    other.untouched_ = false;
+  }
+  return *this;
+}
 JsonDocument::~JsonDocument() = default;
 
 std::unique_ptr<JsonDocument> JsonDocument::Copy() const {

@@ -96,8 +96,10 @@ class JsonDocument {
   JsonDocument ExtractDocument(const Text& path, const Text& item);
 
   EngineFactory factory_;
-  // True while the engine is as Initialise left it: nothing has run on it since.
-  bool untouched_ = false;
+  // True while the engine is as Initialise left it: nothing has run on it since. A copy
+  // shares the engine, and what runs through the copy is out of this document's sight, so
+  // copying clears it on both sides (hence mutable: the source of a copy is const).
+  mutable bool untouched_ = false;
 };
 
 }  // namespace newsbar

@@ -31,14 +31,19 @@ std::size_t HostStart(std::string_view url) {
 
 // Position of the colon that introduces the port of a host part, npos without one. In a
 // bracketed IPv6 literal only a colon after the "]" counts.
-std::size_t PortColon(std::string_view hostPart) {
+// The colon in front of the port: the first after a bracketed IPv6 address, or, with
+// `last`, the last one of the host part.
+std::size_t PortColon(std::string_view hostPart, bool last = false) {
   std::size_t from = 0;
   if (hostPart.starts_with("[")) {
     from = gbk::Find(hostPart, "]");
     if (from == gbk::npos) return gbk::npos;
   }
-  const std::size_t colon = gbk::Find(hostPart, ":", from);
-  return colon;
+  if (last) {
+    const std::size_t colon = gbk::FindLast(hostPart, ":");
+    return colon == gbk::npos || colon < from ? gbk::npos : colon;
+  }
+  return gbk::Find(hostPart, ":", from);
 }
 
 }  // namespace
@@ -208,7 +213,7 @@ Text UrlHost(std::string_view url, bool keepPort) {
 
 int UrlPort(std::string_view url) {
   const Text hostPort = UrlHost(url, true);
-  const std::size_t colon = PortColon(hostPort);
+  const std::size_t colon = PortColon(hostPort, true);
   if (colon == gbk::npos) {
     // Only a leading "https://" makes a URL https (as in UrlHost).
     return gbk::AsciiLower(url.substr(0, 8)) == "https://" ? 443 : 80;

@@ -304,6 +304,21 @@ TEST_F(MprisBus, PropertiesAndSignalsFollowTheEpisode) {
                .value(QStringLiteral("xesam:title"))
                .toString() == QStringLiteral("早报第三期");
   }));
+
+  // Past the end of the last row the episode ends as its end would, by the loop mode: in
+  // order, playback stops (no wrap to the first row); repeat one starts it again.
+  ASSERT_TRUE(WaitForStart(*window_));
+  QTest::mouseClick(window_->loopButton, Qt::LeftButton);  // repeat one
+  const int asked = server_.CountFor("c.wav");
+  Call(QStringLiteral("Seek"), {QStringLiteral("int64 60000000")});
+  EXPECT_EQ(CurrentRow, 2);
+  EXPECT_TRUE(WaitUntil([&] { return server_.CountFor("c.wav") > asked; }));
+  ASSERT_TRUE(WaitForStart(*window_));
+  QTest::mouseClick(window_->loopButton, Qt::LeftButton);  // shuffle
+  QTest::mouseClick(window_->loopButton, Qt::LeftButton);  // in order
+  Call(QStringLiteral("Seek"), {QStringLiteral("int64 60000000")});
+  EXPECT_EQ(CurrentRow, 2);
+  EXPECT_EQ(window_->Media().State(), 0);
 }
 
 }  // namespace

@@ -87,6 +87,17 @@ TEST(DocumentLifecycle, LoadReusesOnlyAnEngineThatNothingHasTouched) {
   EXPECT_EQ(made, 2);
   EXPECT_EQ(copy.ToText(), "{}");
 
+  // Nor may a copy that has gone leave its doings behind: what ran through it stays out
+  // of the original's next load.
+  JsonDocument first("da");
+  {
+    JsonDocument through(first);
+    through.GetEngine()->AddCode("Object.prototype.stray = 1");
+  }
+  ASSERT_TRUE(first.Load(R"({"k": 1})"));
+  std::vector<Text> names;
+  first.GetMemberNames(names);
+  EXPECT_EQ(names, std::vector<Text>{"k"});
   // A refused text leaves a null root on the engine it was given, also a reused one.
   made = 0;
   JsonDocument refused("da", counting);

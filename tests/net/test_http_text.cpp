@@ -47,6 +47,9 @@ TEST(UrlParts, HostAndPathAreFoundAfterTheScheme) {
   EXPECT_EQ(UrlHost("http://[::1]:8080/a"), "[::1]");
   EXPECT_EQ(UrlPort("http://[::1]:8080/a"), 8080);
   EXPECT_EQ(UrlPort("http://[::1]/a"), 80);
+  // The port is the number after the last colon of the host part.
+  EXPECT_EQ(UrlPort("http://a:1:2/"), 2);
+  EXPECT_EQ(UrlPort("http://[::1]:1:2/a"), 2);
 }
 
 TEST(UrlParts, DoubleByteCharactersKeepTheirBytes) {

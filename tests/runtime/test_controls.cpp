@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "runtime/controls.h"
+#include "runtime/window_platform.h"
 #include "support/wait_until.h"
 #include "util/threads.h"
 
@@ -45,6 +46,17 @@ TEST(Window, DraggingTheBackgroundMovesTheWindow) {
   QCoreApplication::sendEvent(&window, &move);
   QTest::mouseRelease(&window, Qt::LeftButton, Qt::NoModifier, QPoint(40, 30));
   EXPECT_EQ(window.pos(), before + QPoint(30, 20));
+}
+
+// On Wayland the bar could not sit at its place near the corner: X11 when it is at hand,
+// unless the user chose a platform.
+TEST(WindowPlatform, X11IsPreferredOnWaylandWhenAtHand) {
+  EXPECT_EQ(PreferredPlatform({.wayland = true, .x11 = true}), "xcb");
+  EXPECT_EQ(PreferredPlatform({.userChosePlatform = true, .wayland = true, .x11 = true}),
+            std::nullopt);
+  EXPECT_EQ(PreferredPlatform({.wayland = true}), std::nullopt);
+  EXPECT_EQ(PreferredPlatform({.x11 = true}), std::nullopt);
+  EXPECT_EQ(PreferredPlatform({}), std::nullopt);
 }
 
 TEST(Label, CaptionRoundTripsGbkAndIsNeverMarkup) {
