@@ -40,8 +40,8 @@ std::vector<Episode> MakeEpisodes() {
     episode.titleUtf8 = "7月" + std::to_string(20 - k / 2) + "日小涟早报：" + kHeadlines[k];
     episode.audio = "http://127.0.0.1:8080/audio/" + std::to_string(1000 + k) + ".mp3";
     episode.cover = "https://127.0.0.1:8443/cover/" + std::to_string(k) + "_194.jpg";
-    episode.duration =
-        k % 3 == 0 ? "\"" + std::to_string(600 + 37 * k) + "\"" : std::to_string(600 + 37 * k);
+    const std::string seconds = std::to_string(600 + 37 * k);
+    episode.duration = k % 3 == 0 ? "\"" + seconds + "\"" : seconds;
     episodes.push_back(episode);
   }
   return episodes;

@@ -76,7 +76,8 @@ TEST(ZeroPad, PadsToWidthAndNeverShortens) {
   EXPECT_EQ(ZeroPad("12", 2), "12");
   EXPECT_EQ(ZeroPad("7", 0), "7");
   EXPECT_EQ(ZeroPad("7", -4), "7");
-  EXPECT_EQ(ZeroPad(Gbk("中"), 3), "0" + Gbk("中"));  // widths count bytes
+  const Text zhong = Gbk("中");
+  EXPECT_EQ(ZeroPad(zhong, 3), "0" + zhong);  // widths count bytes
 }
 
 }  // namespace

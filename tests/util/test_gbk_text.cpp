@@ -88,8 +88,9 @@ TEST(GbkReplace, ReplacesWholeCharactersLeftToRight) {
   EXPECT_EQ(gbk::ReplaceAll("abc", "", "x"), "abc");
   EXPECT_EQ(gbk::ReplaceAll("a-b-", "-", "--"), "a--b--");  // no rescanning of output
   EXPECT_EQ(gbk::ReplaceAllNoCase("Abab", "AB", ""), "");
-  EXPECT_EQ(gbk::ReplaceAll(Gbk("中文，中文"), Gbk("中"), "Z"),
-            "Z" + Gbk("文，") + "Z" + Gbk("文"));
+  const Text wenComma = Gbk("文，");
+  const Text wen = Gbk("文");
+  EXPECT_EQ(gbk::ReplaceAll(Gbk("中文，中文"), Gbk("中"), "Z"), "Z" + wenComma + "Z" + wen);
 }
 
 TEST(GbkSplit, SplitsOnlyBetweenCharacters) {
