@@ -7,6 +7,8 @@
 
 #include <httplib.h>
 #include <atomic>
+#include <map>
+#include <memory>
 #include <condition_variable>
 #include <mutex>
 #include <thread>
@@ -88,7 +90,8 @@ demo::DemoMedia BenchMedia(demo::DemoMedia demoMedia, std::string clipBytes, int
 }
 
 struct BenchServer::Impl {
-  demo::DemoMedia media;
+  demo::DemoMedia media;  // its episodes under `mutex`; its files moved into `files`
+  std::map<std::string, std::shared_ptr<const std::string>> files;
   KeyPtr key;
   CertPtr cert;
   httplib::Server http;
@@ -150,9 +153,14 @@ struct BenchServer::Impl {
         std::lock_guard lock(mutex);
         empty = faults.emptyCatalogue;
       }
+      demo::DemoMedia listed;
+      {
+        std::lock_guard lock(mutex);
+        if (!empty) listed.episodes = media.episodes;
+      }
       response.set_content(
           empty ? std::string(R"({"data":{"list":[]}})")
-                : demo::CatalogueReply(media, programme, system_clock::now(), MediaBase()),
+                : demo::CatalogueReply(listed, programme, system_clock::now(), MediaBase()),
           "application/json;charset=UTF-8");
     });
     server.Get("/", [this](const httplib::Request&, httplib::Response& response) {
@@ -184,13 +192,23 @@ struct BenchServer::Impl {
                  } else {
                    StallWhile(&BenchFaults::stallCovers);
                  }
-                 auto found = media.files.find(name);
-                 if (found == media.files.end()) {
+                 std::shared_ptr<const std::string> bytes;
+                 {
+                   std::lock_guard lock(mutex);
+                   auto found = files.find(name);
+                   if (found != files.end()) bytes = found->second;
+                 }
+                 if (!bytes) {
                    response.status = 404;
                    return;
                  }
-                 // Range requests are cut by the library.
-                 response.set_content(found->second, MimeType(name).c_str());
+                 // Range requests are cut by the library; the bytes stay alive while it
+                 // sends them.
+                 response.set_content_provider(
+                     bytes->size(), MimeType(name).c_str(),
+                     [bytes](std::size_t offset, std::size_t length, httplib::DataSink& sink) {
+                       return sink.write(bytes->data() + offset, length);
+                     });
                });
     server.set_post_routing_handler([](const httplib::Request&, httplib::Response& response) {
       response.set_header("Date", demo::HttpDate(system_clock::now()));
@@ -209,6 +227,23 @@ struct BenchServer::Impl {
 
 BenchServer::BenchServer(demo::DemoMedia media) : impl_(std::make_unique<Impl>()) {
   impl_->media = std::move(media);
+  for (auto& [name, bytes] : impl_->media.files) {
+    impl_->files.emplace(name, std::make_shared<const std::string>(std::move(bytes)));
+  }
+  impl_->media.files.clear();
+}
+
+void BenchServer::AddFile(std::string name, std::string bytes) {
+  std::lock_guard lock(impl_->mutex);
+  impl_->files[std::move(name)] = std::make_shared<const std::string>(std::move(bytes));
+}
+
+void BenchServer::SetEpisodeClip(std::string_view name, int seconds) {
+  std::lock_guard lock(impl_->mutex);
+  for (demo::DemoEpisode& episode : impl_->media.episodes) {
+    episode.audioFile = std::string(name);
+    episode.seconds = seconds;
+  }
 }
 
 BenchServer::~BenchServer() {

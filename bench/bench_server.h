@@ -65,6 +65,10 @@ class BenchServer {
   std::string MediaUrl(std::string_view name) const;
 
   void SetFaults(const BenchFaults& faults);
+  // Serves a file of its own (below /media/), and makes every episode of the catalogue
+  // point at one of the files served, with that listed length.
+  void AddFile(std::string name, std::string bytes);
+  void SetEpisodeClip(std::string_view name, int seconds);
 
   // Forgets what has been seen, before a new run.
   void ResetMarks();

@@ -437,6 +437,21 @@ int Run(const Options& options) {
   // The listed length only feeds the duration text; the player ends an episode by the
   // media's own length.
   BenchServer server(BenchMedia(std::move(demoMedia), clip.value_or(std::string()), 240));
+  // The memory measure's two episode lengths, made beside the programme clip.
+  const std::string clipStem = options.clip.substr(0, options.clip.rfind(".mp3"));
+  const std::pair<const char*, int> lengths[] = {{"programme-long.mp3", 3693},
+                                                 {"programme-short.mp3", 30}};
+  if (options.play) {
+    for (const auto& [name, seconds] : lengths) {
+      const std::string path = clipStem + std::string(name).substr(9);
+      const std::optional<std::string> bytes = ReadWholeFile(path);
+      if (!bytes || bytes->empty()) {
+        std::fprintf(stderr, "newsbar-bench: the clip %s is missing\n", path.c_str());
+        return 1;
+      }
+      server.AddFile(name, *bytes);
+    }
+  }
   if (needServer && !server.Start()) {
     std::fputs("newsbar-bench: the loopback server did not start\n", stderr);
     return 1;
@@ -454,6 +469,7 @@ int Run(const Options& options) {
 
   Samples launchOurs, launchBare;
   std::vector<Bench::Playing> playedOurs, playedMpv;
+  std::vector<Bench::Playing> byLength[2];  // [0] a 60-minute episode, [1] a 30-second one
   // Phases of the launch: [0] to the first catalogue POST, [1] to the cover request.
   Samples phasesOurs[2], phasesBare[2];
   if (options.launch) {
@@ -475,6 +491,15 @@ int Run(const Options& options) {
         playedOurs.push_back(*playing);
       if (auto playing = bench.Play(bench.MpvCommand(), {})) playedMpv.push_back(*playing);
     }
+    // The same measure with every episode an hour long, then 30 seconds long.
+    for (int run = 0; run < options.runs; ++run) {
+      for (std::size_t which = 0; which < 2; ++which) {
+        server.SetEpisodeClip(lengths[which].first, lengths[which].second);
+        if (auto playing = bench.Play(bench.PlayerCommand(), Bench::PlayerEnvironment()))
+          byLength[which].push_back(*playing);
+      }
+    }
+    server.SetEpisodeClip(kClipName, 240);
   }
   using Situation = Bench::Situation;
   const std::pair<Situation, const char*> situations[] = {
@@ -531,6 +556,18 @@ int Run(const Options& options) {
                   column(playedMpv, anon), "mpv", "%.1f", std::nullopt);
     PrintRatioRow(("CPU " + cpuWhen).c_str(), "ms", column(playedOurs, cpu), column(playedMpv, cpu),
                   "mpv", "%.0f", goal(1.1));
+
+    // Memory must not grow with the episode: an hour against half a minute.
+    const std::vector<double> longRss = column(byLength[0], rss);
+    const std::vector<double> shortRss = column(byLength[1], rss);
+    std::printf("\nVmRSS %s by the episode's length, MiB   median (range)\n", memoryWhen.c_str());
+    std::printf("  %-40s %s\n", "60-minute MP3 at 64 kbit/s", Spread(longRss, "%.1f").c_str());
+    std::printf("  %-40s %s\n", "30-second MP3 at 64 kbit/s", Spread(shortRss, "%.1f").c_str());
+    if (!longRss.empty() && !shortRss.empty()) {
+      const double difference = Median(longRss) - Median(shortRss);
+      std::printf("  %-40s %.1f  goal <= 3.0  %s\n", "difference", difference,
+                  judge ? (difference <= 3.0 ? "met" : "MISSED") : "");
+    }
 
     // Where the resident memory lies: the process's own, the toolkit's libraries, fonts,
     // every other mapped file.

@@ -398,6 +398,14 @@ MediaPlayer::MediaPlayer() : impl_(std::make_unique<Impl>(this)) {
       {"keep-open", "yes"},
       {"audio-fallback-to-null", "yes"},
       {"network-timeout", "10"},
+      // A bounded read-ahead: by default mpv keeps up to 150 MiB ahead and 50 MiB behind
+      // of a network stream, so memory grew with the episode. Half a minute ahead is
+      // plenty for speech over any link that can play it; behind, a few MiB of packets
+      // (over a minute of a 64 kbit/s programme) serve the seeks back of hold-to-seek
+      // and the slider without a new request.
+      {"cache-secs", "30"},
+      {"demuxer-max-bytes", "4MiB"},
+      {"demuxer-max-back-bytes", "3MiB"},
       {"audio-client-name", "newsbar"},
   };
   for (const auto& option : kOptions) {

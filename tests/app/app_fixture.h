@@ -80,7 +80,7 @@ bool WaitUntil(const std::function<bool()>& condition, int timeoutMs = 5000);
 
 // Handles events until the row last started has its cover, media and length (the start
 // no longer under way).
-bool WaitForStart(const PlayerWindow& window, int timeoutMs = 5000);
+bool WaitForStart(const PlayerWindow& window, int timeoutMs = 10000);
 
 // Handles the window's events for `ms` (only where the absence of something is checked,
 // or where the test holds a button for a while, as a person would).

@@ -170,13 +170,13 @@ TEST_F(Playback, AnOvertakenStartNeverLandsAndTheCoverGoesBeforeTheAudio) {
 TEST_F(Playback, InOrderPlaysTheNextRowThenStopsAfterTheLast) {
   auto window = StartWith(
       {MakeRow("第一期", "short.wav", "c0.png", 2), MakeRow("第二期", "short.wav", "c1.png", 2)});
-  ASSERT_TRUE(WaitUntil([&] { return CurrentRow == 1; }, 4000));
+  ASSERT_TRUE(WaitUntil([&] { return CurrentRow == 1; }, 10000));
   EXPECT_EQ(Utf8(window->statusLabel->Caption()), "第二期");
   EXPECT_EQ(Utf8(window->episodeList->CellText(0, 3)), "00分02秒");
 
   // After the last row the media is closed; the timer keeps running and starts nothing.
   ASSERT_TRUE(WaitForStart(*window));
-  ASSERT_TRUE(WaitUntil([&] { return window->Media().State() == 0; }, 4000));
+  ASSERT_TRUE(WaitUntil([&] { return window->Media().State() == 0; }, 10000));
   HandleEventsFor(1500);
   EXPECT_EQ(server_.CountFor("c0.png"), 1);
   EXPECT_EQ(server_.CountFor("c1.png"), 1);
@@ -197,14 +197,14 @@ TEST_F(Playback, RepeatOneAndShuffleReplayTheOnlyRow) {
   auto window = StartWith({MakeRow("唯一一期", "short.wav", "c0.png", 2)});
   QTest::mouseClick(window->loopButton, Qt::LeftButton);
   ASSERT_EQ(LoopMode, 2);
-  ASSERT_TRUE(WaitUntil([&] { return server_.CountFor("c0.png") == 2; }, 4500));
+  ASSERT_TRUE(WaitUntil([&] { return server_.CountFor("c0.png") == 2; }, 10000));
   EXPECT_EQ(CurrentRow, 0);
   ASSERT_TRUE(WaitForStart(*window));
   EXPECT_EQ(window->Media().State(), 1);
 
   QTest::mouseClick(window->loopButton, Qt::LeftButton);
   ASSERT_EQ(LoopMode, 3);
-  ASSERT_TRUE(WaitUntil([&] { return server_.CountFor("c0.png") == 3; }, 4500));
+  ASSERT_TRUE(WaitUntil([&] { return server_.CountFor("c0.png") == 3; }, 10000));
   EXPECT_EQ(CurrentRow, 0);
   ASSERT_TRUE(WaitForStart(*window));
   EXPECT_EQ(window->Media().State(), 1);
@@ -288,7 +288,7 @@ TEST_F(Playback, LongEpisodeSeeksBySliderAndByHoldingTheButtons) {
   EXPECT_EQ(Utf8(window->totalLabel->Caption()), "20分34秒");
 
   // Once a second the slider and the elapsed label follow the media.
-  ASSERT_TRUE(WaitUntil([&] { return window->progress->Position() >= 1; }, 5000));
+  ASSERT_TRUE(WaitUntil([&] { return window->progress->Position() >= 1; }, 10000));
   EXPECT_EQ(window->elapsedLabel->Caption(),
             FormatDuration(window->progress->Position(), Gbk("m分s秒")));
 

@@ -2,8 +2,11 @@
 #include <httplib.h>
 
 #include <QTemporaryDir>
+#include <algorithm>
 #include <chrono>
 #include <condition_variable>
+#include <cstdlib>
+#include <fstream>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -36,7 +39,30 @@ class MediaPlayerTest : public testing::Test {
     mp3Bytes_->assign(bytes.begin(), bytes.end());
     ASSERT_FALSE(mp3Bytes_->empty());
 
+    // An hour at 64 kbit/s, the size of a real programme: a minute's MP3, sixty times.
+    const std::string minute = dir_->filePath("minute.mp3").toStdString();
+    ASSERT_TRUE(test::WriteMp3(minute, 60.0, false));
+    const ByteSet minuteBytes = test::ReadFileBytes(minute);
+    ASSERT_FALSE(minuteBytes.empty());
+    hourBytes_ = new std::string();
+    for (int i = 0; i < 60; ++i) hourBytes_->append(minuteBytes.begin(), minuteBytes.end());
+
     server_ = new httplib::Server();
+    // Throttled to 2 MB/s: much faster than the programme plays, so an unbounded read-ahead
+    // would fill with most of it.
+    server_->Get("/hour.mp3", [](const httplib::Request&, httplib::Response& response) {
+      {
+        std::lock_guard lock(stallMutex_);
+        ++hourRequests_;
+      }
+      response.set_content_provider(
+          hourBytes_->size(), "audio/mpeg",
+          [](std::size_t offset, std::size_t length, httplib::DataSink& sink) {
+            const std::size_t chunk = std::min<std::size_t>(length, 64 * 1024);
+            std::this_thread::sleep_for(32ms);
+            return sink.write(hourBytes_->data() + offset, chunk);
+          });
+    });
     server_->Get("/tone.mp3", [](const httplib::Request&, httplib::Response& response) {
       response.set_content(*mp3Bytes_, "audio/mpeg");
     });
@@ -62,6 +88,7 @@ class MediaPlayerTest : public testing::Test {
     delete serverThread_;
     delete server_;
     delete mp3Bytes_;
+    delete hourBytes_;
     delete dir_;
   }
 
@@ -86,6 +113,9 @@ class MediaPlayerTest : public testing::Test {
   static inline std::string wav_;
   static inline std::string mp3_;
   static inline std::string* mp3Bytes_ = nullptr;
+  static inline std::string* hourBytes_ = nullptr;
+  static inline int hourRequests_ = 0;       // under stallMutex_
+  static inline std::string lastHourRange_;  // under stallMutex_
   static inline httplib::Server* server_ = nullptr;
   static inline std::thread* serverThread_ = nullptr;
   static inline int port_ = 0;
@@ -168,6 +198,64 @@ TEST_F(MediaPlayerTest, SeeksCoalesceAndTheLatestWins) {
   ASSERT_TRUE(PlayedAtLeast(player, 2100));
   EXPECT_LT(player.Position(), 3000);
   EXPECT_EQ(player.SeeksSent() - before, 2);
+}
+
+// Handles events for a while (only where time itself is what the test needs).
+void HandleEventsFor(std::chrono::milliseconds time) {
+  WaitUntil([] { return false; }, time);
+}
+
+// Resident memory of this process, in KiB (VmRSS).
+long ResidentKb() {
+  std::ifstream status("/proc/self/status");
+  std::string line;
+  while (std::getline(status, line)) {
+    if (line.starts_with("VmRSS:")) return std::atol(line.c_str() + 6);
+  }
+  return -1;
+}
+
+// An hour-long episode streamed fast does not grow the player by the hour: it reads ahead
+// a bounded stretch, seeks within it and back half a minute from what it keeps, and plays
+// from five minutes on, beyond anything read.
+TEST_F(MediaPlayerTest, AnHourLongEpisodeStaysWithinTheReadAheadBound) {
+  MediaPlayer player;
+  // The audio output and the decoder are set up once per player: not part of the bound.
+  ASSERT_TRUE(OpenAndWait(player, Url("/tone.mp3")));
+  ASSERT_TRUE(player.Play());
+  ASSERT_TRUE(PlayedAtLeast(player, 500));
+  const long before = ResidentKb();
+
+  ASSERT_TRUE(OpenAndWait(player, Url("/hour.mp3")));
+  EXPECT_GE(player.Length(), 3590);
+  ASSERT_TRUE(player.Play());
+  ASSERT_TRUE(PlayedAtLeast(player, 3000));
+  const auto requestsSoFar = [] {
+    std::lock_guard lock(stallMutex_);
+    return hourRequests_;
+  };
+  const int opened = requestsSoFar();
+  // Within the read-ahead: 25 s on, from what was read.
+  const int within = player.Position() + 25000;
+  ASSERT_TRUE(player.Play(within));
+  ASSERT_TRUE(WaitUntil([&] { return player.Position() >= within + 1500; }, 10s));
+  // Half a minute back, from what it keeps behind.
+  const int back = player.Position() - 30000;
+  ASSERT_TRUE(player.Play(std::max(0, back)));
+  ASSERT_TRUE(WaitUntil([&] { return player.Position() >= std::max(0, back) + 1500; }, 10s));
+  EXPECT_LT(player.Position(), std::max(0, back) + 10000);
+  EXPECT_EQ(requestsSoFar(), opened) << "a seek within what was read asked the server again";
+  // Five minutes on: beyond anything read. It plays from there.
+  const int ahead = player.Position() + 300000;
+  ASSERT_TRUE(player.Play(ahead));
+  ASSERT_TRUE(WaitUntil([&] { return player.Position() >= ahead + 1500; }, 10s));
+  EXPECT_LT(player.Position(), ahead + 10000);
+  HandleEventsFor(3s);
+  const long grown = ResidentKb() - before;
+  // A few MiB ahead and behind, against most of the hour's 28 MiB (several times that in
+  // packets) without a bound.
+  EXPECT_LT(grown, 16 * 1024) << grown << " KiB";
+  EXPECT_EQ(player.State(), 1);
 }
 
 TEST_F(MediaPlayerTest, PlayClearsTheTogglePauseFlag) {
@@ -259,7 +347,9 @@ TEST_F(MediaPlayerTest, OpenIsBoundedWhenTheServerNeverAnswers) {
   EXPECT_EQ(player.Length(), 0);
   EXPECT_EQ(player.State(), 0);
   EXPECT_EQ(player.Position(), -1);
-  // The abandoned load does not get in the way of the next one.
+  // The abandoned load does not get in the way of the next one (given the usual bound:
+  // opening the audio output alone may take a while on a slow machine).
+  player.SetOpenBound(10s);
   ASSERT_TRUE(OpenAndWait(player, wav_));
   EXPECT_EQ(player.Length(), 3);
   EXPECT_EQ(player.State(), 2);

@@ -54,11 +54,14 @@ bool WriteWav(const std::string& path, double seconds, int sampleRate) {
   return static_cast<bool>(file.flush());
 }
 
-bool WriteMp3(const std::string& path, double seconds) {
+bool WriteMp3(const std::string& path, double seconds, bool tagged) {
   const std::string wav = path + ".source.wav";
   if (!WriteWav(wav, seconds, 44100)) return false;
-  const int code = QProcess::execute(
-      "lame", {"--quiet", "-b", "64", QString::fromStdString(wav), QString::fromStdString(path)});
+  QStringList arguments = {"--quiet", "-b", "64"};
+  // Untagged (no frame count up front), copies joined end to end read as one stream.
+  if (!tagged) arguments << "-t";
+  arguments << QString::fromStdString(wav) << QString::fromStdString(path);
+  const int code = QProcess::execute("lame", arguments);
   std::remove(wav.c_str());
   return code == 0;
 }

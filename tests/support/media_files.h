@@ -12,8 +12,8 @@ namespace newsbar::test {
 bool WriteWav(const std::string& path, double seconds, int sampleRate = 22050);
 
 // An MP3 of `seconds` (the same tone), through a temporary WAV beside it and `lame`;
-// true when written.
-bool WriteMp3(const std::string& path, double seconds);
+// true when written. Untagged, copies of it joined end to end read as one longer stream.
+bool WriteMp3(const std::string& path, double seconds, bool tagged = true);
 
 // The whole file, empty when it cannot be read.
 ByteSet ReadFileBytes(const std::string& path);
