@@ -76,7 +76,7 @@ int Milliseconds(double seconds) {
 
 // What an asynchronous request was for: the low bits of its reply tag. The rest of the
 // tag is the open it belongs to, so that replies for an earlier open are recognised.
-enum Reply : std::uint64_t { kIgnored = 0, kLoad = 1, kDuration = 2, kSeek = 3 };
+enum Reply : std::uint64_t { kIgnored = 0, kLoad = 1, kDuration = 2, kSeek = 3, kTimePos = 4 };
 constexpr int kReplyBits = 4;
 
 QEvent::Type WakeupEventType() {
@@ -85,7 +85,13 @@ QEvent::Type WakeupEventType() {
 }
 
 // Properties followed through change events.
-enum Observed : std::uint64_t { kTimePos = 1, kEofReached = 2, kSeekable = 3 };
+// The position is not among them: mpv reports it many times a second, and each report
+// would wake the window's thread. It is asked for when read, and carried forward by the
+// clock in between.
+enum Observed : std::uint64_t { kEofReached = 2, kSeekable = 3 };
+
+// How old a reading of the position may be before a read asks mpv again.
+constexpr auto kPositionRefresh = std::chrono::milliseconds(250);
 
 }  // namespace
 
@@ -114,8 +120,10 @@ struct MediaPlayer::Impl {
   bool paused = true;       // what we last told mpv
   bool stopped = true;      // paused because stopped rather than paused by the user
 
-  // Last reported by mpv.
+  // Last reported by mpv: the position (seconds) and when it was read.
   std::optional<double> timePos;
+  std::chrono::steady_clock::time_point timePosAt;
+  bool positionAsked = false;  // a reading is on its way
   bool eof = false;
   std::optional<bool> seekable;
 
@@ -143,12 +151,39 @@ struct MediaPlayer::Impl {
   }
 
   void SetPause(bool pause) {
+    // The position carried forward so far holds from here (paused) or moves on from here.
+    NotePosition(CurrentSeconds());
     paused = pause;
     int flag = pause ? 1 : 0;
     mpv_set_property_async(mpv.get(), kIgnored, "pause", MPV_FORMAT_FLAG, &flag);
   }
 
   bool Seeking() const { return seekInFlight || pendingSeek.has_value(); }
+
+  void NotePosition(std::optional<double> seconds) {
+    timePos = seconds;
+    timePosAt = std::chrono::steady_clock::now();
+  }
+
+  // The last reading, carried forward by the clock while the media plays.
+  std::optional<double> CurrentSeconds() const {
+    if (!timePos) return std::nullopt;
+    double seconds = *timePos;
+    if (phase == Phase::kLoaded && !paused && !stopped && !eof) {
+      seconds +=
+          std::chrono::duration<double>(std::chrono::steady_clock::now() - timePosAt).count();
+      if (lengthKnown && duration > 0) seconds = std::min(seconds, duration);
+    }
+    return seconds;
+  }
+
+  // Asks mpv for the position, unless a reading is recent or already on its way.
+  void RefreshPosition() {
+    if (phase != Phase::kLoaded || positionAsked) return;
+    if (timePos && std::chrono::steady_clock::now() - timePosAt < kPositionRefresh) return;
+    positionAsked = true;
+    mpv_get_property_async(mpv.get(), Tag(kTimePos), "time-pos", MPV_FORMAT_DOUBLE);
+  }
 
   // Called from mpv's threads: only post an event that carries nothing (the window's
   // thread then reads mpv's own queue), and only one at a time. Qt drops it if the player
@@ -183,6 +218,7 @@ struct MediaPlayer::Impl {
         break;
       case MPV_EVENT_GET_PROPERTY_REPLY:
         if (current && reply == kDuration) OnDuration(event);
+        if (current && reply == kTimePos) OnPosition(event);
         break;
       case MPV_EVENT_START_FILE: {
         const auto* start = static_cast<const mpv_event_start_file*>(event.data);
@@ -239,7 +275,7 @@ struct MediaPlayer::Impl {
   void OnLoaded() {
     openTimer.stop();
     phase = Phase::kLoaded;
-    timePos = 0.0;
+    NotePosition(0.0);
     eof = false;
     mpv_get_property_async(mpv.get(), Tag(kDuration), "duration", MPV_FORMAT_DOUBLE);
     if (pendingSeek) SendSeek(*std::exchange(pendingSeek, std::nullopt));
@@ -253,6 +289,18 @@ struct MediaPlayer::Impl {
       duration = std::max(0.0, *static_cast<const double*>(property->data));
     }
     Announce();
+  }
+
+  void OnPosition(const mpv_event& event) {
+    positionAsked = false;
+    // A reading taken while a seek was under way may be from before it.
+    if (phase != Phase::kLoaded || Seeking()) return;
+    const auto* property = static_cast<const mpv_event_property*>(event.data);
+    if (event.error >= 0 && property && property->format == MPV_FORMAT_DOUBLE) {
+      NotePosition(*static_cast<const double*>(property->data));
+    } else {
+      NotePosition(std::nullopt);
+    }
   }
 
   void OnEndFile(const mpv_event_end_file& end) {
@@ -276,13 +324,6 @@ struct MediaPlayer::Impl {
   void OnProperty(std::uint64_t id, const mpv_event_property& property) {
     const bool has = property.format != MPV_FORMAT_NONE && property.data;
     switch (id) {
-      case kTimePos:
-        if (has && property.format == MPV_FORMAT_DOUBLE) {
-          timePos = *static_cast<const double*>(property.data);
-        } else {
-          timePos.reset();
-        }
-        break;
       case kEofReached:
         eof = has && property.format == MPV_FORMAT_FLAG && *static_cast<const int*>(property.data);
         break;
@@ -325,7 +366,8 @@ struct MediaPlayer::Impl {
     seekBegun = false;
     seekTimer.stop();
     // Until mpv reports again, the position is where the seek went.
-    timePos = seekTarget;
+    NotePosition(seekTarget);
+    RefreshPosition();
     if (pendingSeek && phase == Phase::kLoaded) SendSeek(*std::exchange(pendingSeek, std::nullopt));
   }
 
@@ -336,6 +378,7 @@ struct MediaPlayer::Impl {
     started = false;
     stopped = true;
     timePos.reset();
+    positionAsked = false;
     eof = false;
     seekable.reset();
     seekInFlight = false;
@@ -413,7 +456,6 @@ MediaPlayer::MediaPlayer() : impl_(std::make_unique<Impl>(this)) {
     mpv_set_option_string(mpv.get(), option[0], option[1]);
   }
   if (mpv_initialize(mpv.get()) < 0) return;
-  mpv_observe_property(mpv.get(), kTimePos, "time-pos", MPV_FORMAT_DOUBLE);
   mpv_observe_property(mpv.get(), kEofReached, "eof-reached", MPV_FORMAT_FLAG);
   mpv_observe_property(mpv.get(), kSeekable, "seekable", MPV_FORMAT_FLAG);
   mpv_set_wakeup_callback(mpv.get(), &Impl::Wakeup, impl_.get());
@@ -487,14 +529,16 @@ int MediaPlayer::State() {
 }
 
 int MediaPlayer::Position() {
-  const Impl& p = *impl_;
+  Impl& p = *impl_;
   if (p.phase != Impl::Phase::kLoaded) return -1;
   if (p.pendingSeek) return Milliseconds(*p.pendingSeek);
   if (p.seekInFlight) return Milliseconds(p.seekTarget);
   // At the end the position is the length, as the end of a file always read before.
   if (p.eof && p.lengthKnown) return Milliseconds(p.duration);
-  if (!p.timePos) return -1;
-  return Milliseconds(*p.timePos);
+  p.RefreshPosition();
+  const std::optional<double> seconds = p.CurrentSeconds();
+  if (!seconds) return -1;
+  return Milliseconds(*seconds);
 }
 
 int MediaPlayer::Length() {

@@ -8,6 +8,7 @@
 #include <signal.h>
 
 #include <chrono>
+#include <ostream>
 #include <string>
 
 #include "bench_server.h"
@@ -53,6 +54,14 @@ std::string Name(Way way) {
       return "Sigint";
   }
   return "?";
+}
+
+// For readable test names in ctest's list.
+void PrintTo(Phase phase, std::ostream* out) {
+  *out << Name(phase);
+}
+void PrintTo(Way way, std::ostream* out) {
+  *out << Name(way);
 }
 
 class CloseInEveryPhase : public testing::TestWithParam<std::tuple<Phase, Way>> {};
