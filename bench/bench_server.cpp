@@ -7,9 +7,9 @@
 
 #include <httplib.h>
 #include <atomic>
+#include <condition_variable>
 #include <map>
 #include <memory>
-#include <condition_variable>
 #include <mutex>
 #include <thread>
 
