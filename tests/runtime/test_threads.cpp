@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <time.h>
+
 #include <QCoreApplication>
 #include <QTimer>
 #include <atomic>
@@ -54,6 +56,31 @@ TEST(WaitWithMessages, WaitsItsTimeAndRunsWhatArrivesMeanwhile) {
   EXPECT_EQ(posted, 1);
   EXPECT_GE(ticks, 3);
   EXPECT_TRUE(fromThreadRan);
+}
+
+// Once the application is quitting (a desktop close or a logout during a retry), every
+// nested event loop returns at once. The wait must still wait, handle what arrives, and
+// not spin a core while it does.
+TEST(WaitWithMessages, DoesNotSpinOnceTheApplicationQuits) {
+  QCoreApplication::exit(0);
+  QObject context;
+  bool ran = false;
+  QMetaObject::invokeMethod(
+      &context, [&] { ran = true; }, Qt::QueuedConnection);
+  timespec cpuBefore{};
+  clock_gettime(CLOCK_THREAD_CPUTIME_ID, &cpuBefore);
+  const double took = TimedWait(300, 0);
+  timespec cpuAfter{};
+  clock_gettime(CLOCK_THREAD_CPUTIME_ID, &cpuAfter);
+  const double cpuMs =
+      (cpuAfter.tv_sec - cpuBefore.tv_sec) * 1000.0 + (cpuAfter.tv_nsec - cpuBefore.tv_nsec) / 1e6;
+  // Leave the application as it was for whatever runs next in this process.
+  QTimer::singleShot(0, [] { QCoreApplication::quit(); });
+  QCoreApplication::exec();
+
+  EXPECT_GE(took, 300.0);
+  EXPECT_TRUE(ran);
+  EXPECT_LT(cpuMs, 100.0) << "the wait spun";
 }
 
 TEST(WaitWithMessages, UnitsMultiplyTheAmount) {
