@@ -578,7 +578,9 @@ int Run(const Options& options) {
         {"font files", &ResidentBreakdown::fontsKb},
         {"other files (libraries, executable)", &ResidentBreakdown::librariesKb},
     };
-    for (const auto& [name, member] : kinds) {
+    for (const auto& [name, kind] : kinds) {
+      // A copy: clang 14 cannot capture a structured binding.
+      const auto member = kind;
       auto pick = [member](const Bench::Playing& p) {
         return std::optional((p.breakdown.*member) / 1024.0);
       };

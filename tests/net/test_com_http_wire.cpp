@@ -418,8 +418,9 @@ TEST(RequestObject, MembersBeforeOpenOrAfterSendDoNothing) {
 
 TEST(RequestObject, BodiesBeyondTheCapFailTheExchange) {
   HttpServer server;
-  const std::size_t over = 64u * 1024 * 1024 + 1;
-  server.Handle("/sized", [over](const httplib::Request&, httplib::Response& response) {
+  // Static: the handlers use it without capturing it.
+  static constexpr std::size_t over = 64u * 1024 * 1024 + 1;
+  server.Handle("/sized", [](const httplib::Request&, httplib::Response& response) {
     response.set_content_provider(over, "application/octet-stream",
                                   [](size_t offset, size_t length, httplib::DataSink& sink) {
                                     static const std::string block(65536, 'b');
@@ -427,9 +428,9 @@ TEST(RequestObject, BodiesBeyondTheCapFailTheExchange) {
                                     return sink.write(block.data(), std::min(length, block.size()));
                                   });
   });
-  server.Handle("/chunked", [over](const httplib::Request&, httplib::Response& response) {
+  server.Handle("/chunked", [](const httplib::Request&, httplib::Response& response) {
     response.set_chunked_content_provider(
-        "application/octet-stream", [over](size_t offset, httplib::DataSink& sink) {
+        "application/octet-stream", [](size_t offset, httplib::DataSink& sink) {
           static const std::string block(65536, 'c');
           if (offset >= over) {
             sink.done();

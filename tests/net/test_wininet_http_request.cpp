@@ -523,17 +523,17 @@ TEST(WinInetWire, AnUnansweringServerIsGivenUpWithinTheExchangeLimit) {
 
 TEST(WinInetWire, BodiesBeyondTheCapGiveNothing) {
   HttpServer server;
-  const std::size_t over = 64u * 1024 * 1024 + 1;
-  server.Handle("/huge", [over](const httplib::Request&, httplib::Response& response) {
-    response.set_chunked_content_provider(
-        "image/jpeg", [over](size_t offset, httplib::DataSink& sink) {
-          static const std::string block(65536, 'j');
-          if (offset >= over) {
-            sink.done();
-            return true;
-          }
-          return sink.write(block.data(), std::min(over - offset, block.size()));
-        });
+  // Static: the handlers use it without capturing it.
+  static constexpr std::size_t over = 64u * 1024 * 1024 + 1;
+  server.Handle("/huge", [](const httplib::Request&, httplib::Response& response) {
+    response.set_chunked_content_provider("image/jpeg", [](size_t offset, httplib::DataSink& sink) {
+      static const std::string block(65536, 'j');
+      if (offset >= over) {
+        sink.done();
+        return true;
+      }
+      return sink.write(block.data(), std::min(over - offset, block.size()));
+    });
   });
   EXPECT_TRUE(WinInetHttpRequest({.url = server.Url("/huge")}).empty());
 }
