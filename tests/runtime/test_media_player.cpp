@@ -256,7 +256,12 @@ TEST_F(MediaPlayerTest, AnHourLongEpisodeStaysWithinTheReadAheadBound) {
   const long grown = ResidentKb() - before;
   // A few MiB ahead and behind, against most of the hour's 28 MiB (several times that in
   // packets) without a bound.
+#if defined(__SANITIZE_THREAD__) || defined(__SANITIZE_ADDRESS__)
+  // A sanitizer's shadow memory grows with what the program touches: not this measure.
+  (void)grown;
+#else
   EXPECT_LT(grown, 16 * 1024) << grown << " KiB";
+#endif
   EXPECT_EQ(player.State(), 1);
 }
 
