@@ -327,9 +327,8 @@ RequestMarks BenchServer::Marks() const {
 
 std::optional<Clock::time_point> BenchServer::WaitForFirstAudioRequest(
     std::chrono::milliseconds timeout) {
-  std::unique_lock lock(impl_->mutex);
-  impl_->audioSeen.wait_for(lock, timeout, [this] { return impl_->marks.firstAudio.has_value(); });
-  return impl_->marks.firstAudio;
+  WaitForMarks([](const RequestMarks& marks) { return marks.firstAudio.has_value(); }, timeout);
+  return Marks().firstAudio;
 }
 
 bool BenchServer::WaitForMarks(const std::function<bool(const RequestMarks&)>& condition,

@@ -50,7 +50,7 @@ std::string CatalogueUrl(const Endpoints& endpoints, int selector, std::string_v
   return url;
 }
 
-std::string ProgrammeName(int selector) {
+const char* ProgrammeName(int selector) {
   return selector == kMorningProgramme ? "morning" : "evening";
 }
 
@@ -75,16 +75,16 @@ Text RequestCatalogue(const Endpoints& endpoints, int selector, int* statusOut) 
   // The request as a person can look it up again: without the timestamp that ends it.
   std::string shown = CatalogueUrl(endpoints, selector, {});
   if (shown.ends_with("&_=")) shown.resize(shown.size() - 3);
-  const std::string programme = ProgrammeName(selector);
+  const char* const programme = ProgrammeName(selector);
   if (status == 0) {
-    qCWarning(lcCatalogue, "%s catalogue POST %s: no response (%s) after %.2f s", programme.c_str(),
+    qCWarning(lcCatalogue, "%s catalogue POST %s: no response (%s) after %.2f s", programme,
               shown.c_str(), transportError.empty() ? "no reason given" : transportError.c_str(),
               seconds);
   } else if (status != 200 || body.empty()) {
-    qCWarning(lcCatalogue, "%s catalogue POST %s: HTTP %d with %zu bytes after %.2f s",
-              programme.c_str(), shown.c_str(), status, body.size(), seconds);
+    qCWarning(lcCatalogue, "%s catalogue POST %s: HTTP %d with %zu bytes after %.2f s", programme,
+              shown.c_str(), status, body.size(), seconds);
   } else {
-    qCDebug(lcCatalogue, "%s catalogue POST %s: HTTP %d, %zu bytes in %.2f s", programme.c_str(),
+    qCDebug(lcCatalogue, "%s catalogue POST %s: HTTP %d, %zu bytes in %.2f s", programme,
             shown.c_str(), status, body.size(), seconds);
   }
   if (statusOut != nullptr) *statusOut = status;

@@ -26,7 +26,7 @@ inline constexpr std::string_view kCataloguePath = "/fm/read/fmd/h5/getPayResour
 std::string CatalogueUrl(const Endpoints& endpoints, int selector, std::string_view timestamp);
 
 // "morning" or "evening", for diagnostics.
-std::string ProgrammeName(int selector);
+const char* ProgrammeName(int selector);
 
 // POSTs to the programme's URL and returns the reply converted from UTF-8 to GBK: empty
 // when nothing came back, "请求类型错误！" (GBK) for a selector other than 1 or 2, in

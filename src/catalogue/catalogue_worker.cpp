@@ -28,24 +28,26 @@ std::vector<CatalogueEpisode> ReadPage(JsonDocument& document) {
   return page;
 }
 
-// Loads a programme's reply. What is wrong with a page that came with status 200 is
-// logged here (a failed request was logged by the request itself: one line per cause).
-void LoadPage(JsonDocument& document, const Text& text, int selector, bool answered) {
+// Loads a programme's reply; true when a page that came with status 200 loaded. A page
+// that came but is not JSON is logged here (a failed request was logged by the request
+// itself: one line per cause).
+bool LoadPage(JsonDocument& document, const Text& text, int selector, bool answered) {
   ScriptError error;
   const bool loaded = document.Load(text, false, &error);
-  if (!answered) return;
-  if (loaded) {
-    if (document.GetCount("data.list") == 0) {
-      qCWarning(lcCatalogue,
-                "%s catalogue: the reply lists no episodes (data.list missing or empty)",
-                ProgrammeName(selector).c_str());
-    }
-    return;
+  if (answered && !loaded) {
+    qCWarning(lcCatalogue,
+              "%s catalogue: the reply (%zu bytes) is not JSON: %s at line %d, column %d",
+              ProgrammeName(selector), text.size(), GbkToUtf8Text(error.Description).c_str(),
+              error.Line, error.Column);
   }
-  qCWarning(lcCatalogue,
-            "%s catalogue: the reply (%zu bytes) is not JSON: %s at line %d, column %d",
-            ProgrammeName(selector).c_str(), text.size(), GbkToUtf8Text(error.Description).c_str(),
-            error.Line, error.Column);
+  return answered && loaded;
+}
+
+// A page that loaded yet lists nothing is a cause of its own.
+void WarnIfEmpty(bool loaded, const std::vector<CatalogueEpisode>& page, int selector) {
+  if (!loaded || !page.empty()) return;
+  qCWarning(lcCatalogue, "%s catalogue: the reply lists no episodes (data.list missing or empty)",
+            ProgrammeName(selector));
 }
 
 }  // namespace
@@ -64,12 +66,16 @@ void CatalogueWorker(const Endpoints& endpoints, const WorkerTargets& targets) {
   const CalendarTime time = FromDateTime(GetNetworkTime(endpoints.timeUrl));
   const Text eveningText = RequestCatalogue(endpoints, kEveningProgramme, &eveningStatus);
 
-  LoadPage(morningDocument, morningText, kMorningProgramme, morningStatus == 200);
-  LoadPage(eveningDocument, eveningText, kEveningProgramme, eveningStatus == 200);
+  const bool morningLoaded =
+      LoadPage(morningDocument, morningText, kMorningProgramme, morningStatus == 200);
+  const bool eveningLoaded =
+      LoadPage(eveningDocument, eveningText, kEveningProgramme, eveningStatus == 200);
 
   const NetworkNow now{.year = time.year, .month = time.month, .day = time.day, .hour = time.hour};
   const std::vector<CatalogueEpisode> morning = ReadPage(morningDocument);
   const std::vector<CatalogueEpisode> evening = ReadPage(eveningDocument);
+  WarnIfEmpty(morningLoaded, morning, kMorningProgramme);
+  WarnIfEmpty(eveningLoaded, evening, kEveningProgramme);
   const std::vector<EpisodeRow> rows = MergeEpisodes(morning, evening, now);
   qCDebug(lcCatalogue, "merge: %zu morning and %zu evening episodes, %zu of them due and listed",
           morning.size(), evening.size(), rows.size());

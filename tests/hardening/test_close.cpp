@@ -26,37 +26,17 @@ using bench::RequestMarks;
 enum class Phase { kFirstLoad, kRetry, kPlaying, kStalledCover, kStalledAudio };
 enum class Way { kDesktop, kQuit, kTerm, kInt };
 
+// Names for ctest's list, in the order of the enumerations.
+constexpr const char* kPhaseNames[] = {"FirstLoad", "Retry", "Playing", "StalledCover",
+                                       "StalledAudio"};
+constexpr const char* kWayNames[] = {"Desktop", "Quit", "Sigterm", "Sigint"};
+
 std::string Name(Phase phase) {
-  switch (phase) {
-    case Phase::kFirstLoad:
-      return "FirstLoad";
-    case Phase::kRetry:
-      return "Retry";
-    case Phase::kPlaying:
-      return "Playing";
-    case Phase::kStalledCover:
-      return "StalledCover";
-    case Phase::kStalledAudio:
-      return "StalledAudio";
-  }
-  return "?";
+  return kPhaseNames[static_cast<int>(phase)];
 }
-
 std::string Name(Way way) {
-  switch (way) {
-    case Way::kDesktop:
-      return "Desktop";
-    case Way::kQuit:
-      return "Quit";
-    case Way::kTerm:
-      return "Sigterm";
-    case Way::kInt:
-      return "Sigint";
-  }
-  return "?";
+  return kWayNames[static_cast<int>(way)];
 }
-
-// For readable test names in ctest's list.
 void PrintTo(Phase phase, std::ostream* out) {
   *out << Name(phase);
 }
