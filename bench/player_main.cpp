@@ -15,6 +15,8 @@
 //   close             closes the window as the desktop does (title bar, Alt+F4)
 //   quit              asks the application to quit, as a session's end may
 //
+// Unasked, it says "painted" once the window has first been drawn.
+//
 // Only this benchmark build reads arguments; the shipped player takes its endpoints from
 // the build settings.
 #include <unistd.h>
@@ -39,6 +41,7 @@
 #include "app/player_window.h"
 #include "catalogue/catalogue_worker.h"
 #include "catalogue/endpoints.h"
+#include "runtime/mpv_library.h"
 #include "util/threads.h"
 
 namespace {
@@ -139,6 +142,17 @@ class Script : public QObject {
   explicit Script(newsbar::PlayerWindow& window)
       : window_(window), notifier_(STDIN_FILENO, QSocketNotifier::Read) {
     connect(&notifier_, &QSocketNotifier::activated, this, [this] { Read(); });
+    window_.installEventFilter(this);
+  }
+
+ protected:
+  // Says "painted" once the window has first been drawn (unasked).
+  bool eventFilter(QObject* watched, QEvent* event) override {
+    if (watched == &window_ && event->type() == QEvent::Paint && !painted_) {
+      painted_ = true;
+      Answer("painted");
+    }
+    return QObject::eventFilter(watched, event);
   }
 
  private:
@@ -191,6 +205,7 @@ class Script : public QObject {
   QSocketNotifier notifier_;
   LatenessProbe probe_;
   std::string pending_;
+  bool painted_ = false;
 };
 
 }  // namespace
@@ -224,15 +239,14 @@ int main(int argc, char** argv) {
   endpoints.httpsPort = httpsPort;
 
   // From here on, as main() does it.
+  newsbar::EndProcessOnTerminationSignals();
+  newsbar::CatalogueHeadStart headStart(endpoints);
+  newsbar::PreloadMpvLibrary();
   QApplication application(argc, argv);
   // The media player refuses to start with any other numeric locale.
   std::setlocale(LC_NUMERIC, "C");
-  // SIGTERM and SIGINT (a logout, kill, Ctrl+C) end it as the close button does.
-  newsbar::EndProcessOnTerminationSignals();
 
-  newsbar::PlayerWindow window([endpoints](const newsbar::WorkerTargets& targets) {
-    newsbar::CatalogueWorker(endpoints, targets);
-  });
+  newsbar::PlayerWindow window(headStart.Worker());
   std::unique_ptr<Script> commands;
   if (script) commands = std::make_unique<Script>(window);
   window.CreateAndShow();

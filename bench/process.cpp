@@ -234,38 +234,56 @@ std::optional<int> RunToEnd(const std::vector<std::string>& argv,
   return child.Wait(timeout);
 }
 
+namespace {
+
+// The value of a "Name:   123 kB" line of a /proc file.
+std::optional<long> KilobyteField(std::string_view text, std::string_view name) {
+  std::size_t at = 0;
+  while (at < text.size()) {
+    const std::size_t end = std::min(text.find('\n', at), text.size());
+    const std::string_view line = text.substr(at, end - at);
+    at = end + 1;
+    if (!line.starts_with(name) || line.size() <= name.size() || line[name.size()] != ':') continue;
+    std::string_view value = line.substr(name.size() + 1);
+    while (!value.empty() && (value.front() == ' ' || value.front() == '\t'))
+      value.remove_prefix(1);
+    long kb = 0;
+    const char* stop = value.data() + value.size();
+    const auto [rest, error] = std::from_chars(value.data(), stop, kb);
+    if (error != std::errc() || kb < 0 ||
+        !std::string_view(rest, static_cast<std::size_t>(stop - rest)).starts_with(" kB"))
+      return std::nullopt;
+    return kb;
+  }
+  return std::nullopt;
+}
+
+}  // namespace
+
 std::optional<MemoryUse> ParseMemoryUse(std::string_view statusText) {
-  auto field = [statusText](std::string_view name) -> std::optional<long> {
-    std::size_t at = 0;
-    while (at < statusText.size()) {
-      const std::size_t end = std::min(statusText.find('\n', at), statusText.size());
-      const std::string_view line = statusText.substr(at, end - at);
-      at = end + 1;
-      if (!line.starts_with(name) || line.size() <= name.size() || line[name.size()] != ':')
-        continue;
-      std::string_view value = line.substr(name.size() + 1);
-      while (!value.empty() && (value.front() == ' ' || value.front() == '\t'))
-        value.remove_prefix(1);
-      long kb = 0;
-      const char* stop = value.data() + value.size();
-      const auto [rest, error] = std::from_chars(value.data(), stop, kb);
-      if (error != std::errc() || kb < 0 ||
-          !std::string_view(rest, static_cast<std::size_t>(stop - rest)).starts_with(" kB"))
-        return std::nullopt;
-      return kb;
-    }
-    return std::nullopt;
-  };
+  auto field = [statusText](std::string_view name) { return KilobyteField(statusText, name); };
   const std::optional<long> rss = field("VmRSS");
   const std::optional<long> hwm = field("VmHWM");
   if (!rss || !hwm) return std::nullopt;
   return MemoryUse{.rssKb = *rss, .hwmKb = *hwm, .anonKb = field("RssAnon").value_or(-1)};
 }
 
+void ParseSmapsRollup(std::string_view rollupText, MemoryUse& use) {
+  use.pssKb = KilobyteField(rollupText, "Pss").value_or(-1);
+  const std::optional<long> clean = KilobyteField(rollupText, "Private_Clean");
+  const std::optional<long> dirty = KilobyteField(rollupText, "Private_Dirty");
+  use.privateKb = clean && dirty ? *clean + *dirty : -1;
+}
+
 std::optional<MemoryUse> ReadMemoryUse(pid_t pid) {
-  const std::optional<std::string> text = ReadWholeFile("/proc/" + std::to_string(pid) + "/status");
+  const std::string proc = "/proc/" + std::to_string(pid);
+  const std::optional<std::string> text = ReadWholeFile(proc + "/status");
   if (!text) return std::nullopt;
-  return ParseMemoryUse(*text);
+  std::optional<MemoryUse> use = ParseMemoryUse(*text);
+  if (!use) return std::nullopt;
+  if (const std::optional<std::string> rollup = ReadWholeFile(proc + "/smaps_rollup"))
+    ParseSmapsRollup(*rollup, *use);
+  return use;
 }
 
 ResidentBreakdown ParseResidentBreakdown(std::string_view smapsText) {

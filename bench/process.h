@@ -70,11 +70,20 @@ struct MemoryUse {
   // RssAnon: the part of VmRSS that is the process's own (not pages of shared library
   // and font files); -1 when the kernel does not say.
   long anonKb = -1;
+  // From /proc/<pid>/smaps_rollup (-1 when the kernel does not say): the proportional
+  // share (Pss: each shared page divided among the processes that map it), and the
+  // private memory (Private_Clean + Private_Dirty: the pages no other process maps, what
+  // ending the process would give back).
+  long pssKb = -1;
+  long privateKb = -1;
 };
 
 // VmRSS, VmHWM and RssAnon from the text of /proc/<pid>/status; nothing when VmRSS or
 // VmHWM is missing.
 std::optional<MemoryUse> ParseMemoryUse(std::string_view statusText);
+// Pss and the private memory from the text of /proc/<pid>/smaps_rollup into `use`.
+void ParseSmapsRollup(std::string_view rollupText, MemoryUse& use);
+// Both files of the process.
 std::optional<MemoryUse> ReadMemoryUse(pid_t pid);
 
 // Resident memory by the kind of mapping it belongs to, in kB, from /proc/<pid>/smaps.

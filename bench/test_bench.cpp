@@ -98,6 +98,10 @@ TEST(ProcFiles, OwnProcessReadsSensibly) {
   ASSERT_TRUE(use);
   EXPECT_GT(use->rssKb, 0);
   EXPECT_GE(use->hwmKb, use->rssKb);
+  // The proportional share and the private pages lie within what is resident.
+  EXPECT_GT(use->privateKb, 0);
+  EXPECT_GE(use->pssKb, use->privateKb);
+  EXPECT_LE(use->pssKb, use->rssKb + 512);
 
   const std::optional<double> before = ReadCpuSeconds(getpid());
   ASSERT_TRUE(before);

@@ -6,23 +6,30 @@
 #include "app/player_window.h"
 #include "catalogue/catalogue_worker.h"
 #include "catalogue/endpoints.h"
+#include "runtime/mpv_library.h"
 #include "runtime/window_platform.h"
 #include "util/threads.h"
 
 int main(int argc, char** argv) {
-  // The bar places itself near the top-left corner, which Wayland does not allow.
+  // The bar places itself near the top-left corner, which Wayland does not allow. (Before
+  // any other thread runs: it may set an environment variable.)
   newsbar::ChooseWindowPlatform();
+  // SIGTERM and SIGINT (a logout, kill, Ctrl+C) end it as the close button does, from
+  // the first request on.
+  newsbar::EndProcessOnTerminationSignals();
+  // The network comes first: the first load's requests go out now, while the toolkit and
+  // the window are set up; the window's worker takes their replies.
+  newsbar::CatalogueHeadStart headStart(newsbar::BuildEndpoints());
+  // The media library is the longest load of a start: under way from here on, one
+  // library at a time, so that nothing else waits for it.
+  newsbar::PreloadMpvLibrary();
   QApplication application(argc, argv);
   // The media player refuses to start with any other numeric locale.
   std::setlocale(LC_NUMERIC, "C");
-  // SIGTERM and SIGINT (a logout, kill, Ctrl+C) end it as the close button does.
-  newsbar::EndProcessOnTerminationSignals();
   // Ties the window to the installed newsbar.desktop (its name and icon on the desktop).
   QGuiApplication::setDesktopFileName(QStringLiteral("newsbar"));
 
-  newsbar::PlayerWindow window([](const newsbar::WorkerTargets& targets) {
-    newsbar::CatalogueWorker(newsbar::BuildEndpoints(), targets);
-  });
+  newsbar::PlayerWindow window(headStart.Worker());
   // Media keys and the desktop's media controls; silently absent without a session bus.
   newsbar::Mpris mpris(window);
   window.CreateAndShow();

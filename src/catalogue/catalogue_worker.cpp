@@ -1,6 +1,8 @@
 #include "catalogue/catalogue_worker.h"
 
 #include <string>
+#include <system_error>
+#include <utility>
 #include <vector>
 
 #include "catalogue/catalogue_request.h"
@@ -52,25 +54,33 @@ void WarnIfEmpty(bool loaded, const std::vector<CatalogueEpisode>& page, int sel
 
 }  // namespace
 
+CatalogueReplies FetchCatalogues(const Endpoints& endpoints) {
+  // The order is part of the protocol: morning, the time, then evening.
+  CatalogueReplies replies;
+  replies.morning = RequestCatalogue(endpoints, kMorningProgramme, &replies.morningStatus);
+  replies.time = FromDateTime(GetNetworkTime(endpoints.timeUrl));
+  replies.evening = RequestCatalogue(endpoints, kEveningProgramme, &replies.eveningStatus);
+  return replies;
+}
+
 void CatalogueWorker(const Endpoints& endpoints, const WorkerTargets& targets) {
+  CatalogueWorker([&endpoints] { return FetchCatalogues(endpoints); }, targets);
+}
+
+void CatalogueWorker(const std::function<CatalogueReplies()>& fetch, const WorkerTargets& targets) {
   if (targets.loopMode != nullptr) targets.loopMode->store(1);
 
   // One document (and script engine) per programme, made on this thread.
   JsonDocument morningDocument("da");
   JsonDocument eveningDocument("da");
 
-  // The order is part of the protocol: morning, the time, then evening.
-  int morningStatus = 0;
-  int eveningStatus = 0;
-  const Text morningText = RequestCatalogue(endpoints, kMorningProgramme, &morningStatus);
-  const CalendarTime time = FromDateTime(GetNetworkTime(endpoints.timeUrl));
-  const Text eveningText = RequestCatalogue(endpoints, kEveningProgramme, &eveningStatus);
-
+  const CatalogueReplies replies = fetch();
   const bool morningLoaded =
-      LoadPage(morningDocument, morningText, kMorningProgramme, morningStatus == 200);
+      LoadPage(morningDocument, replies.morning, kMorningProgramme, replies.morningStatus == 200);
   const bool eveningLoaded =
-      LoadPage(eveningDocument, eveningText, kEveningProgramme, eveningStatus == 200);
+      LoadPage(eveningDocument, replies.evening, kEveningProgramme, replies.eveningStatus == 200);
 
+  const CalendarTime& time = replies.time;
   const NetworkNow now{.year = time.year, .month = time.month, .day = time.day, .hour = time.hour};
   const std::vector<CatalogueEpisode> morning = ReadPage(morningDocument);
   const std::vector<CatalogueEpisode> evening = ReadPage(eveningDocument);
@@ -100,6 +110,30 @@ void CatalogueWorker(const Endpoints& endpoints, const WorkerTargets& targets) {
   if (targets.lastRow != nullptr) targets.lastRow->store(lastRow);
   if (targets.doneBox != nullptr) targets.doneBox->SetContent("1");
   // Returning ends the thread; its handle then reports it as ended.
+}
+
+CatalogueHeadStart::CatalogueHeadStart(Endpoints endpoints) : endpoints_(std::move(endpoints)) {
+  try {
+    first_ = std::async(std::launch::async, [this] { return FetchCatalogues(endpoints_); });
+  } catch (const std::system_error& error) {
+    // No thread to spare: the worker sends the requests itself.
+    qCWarning(lcCatalogue, "the catalogue requests wait for the window: %s", error.what());
+  }
+}
+
+CatalogueHeadStart::~CatalogueHeadStart() {
+  if (first_.valid()) first_.wait();
+}
+
+CatalogueReplies CatalogueHeadStart::TakeReplies() {
+  if (!taken_.exchange(true) && first_.valid()) return first_.get();
+  return FetchCatalogues(endpoints_);
+}
+
+std::function<void(const WorkerTargets&)> CatalogueHeadStart::Worker() {
+  return [this](const WorkerTargets& targets) {
+    CatalogueWorker([this] { return TakeReplies(); }, targets);
+  };
 }
 
 }  // namespace newsbar

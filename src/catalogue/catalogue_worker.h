@@ -3,8 +3,12 @@
 #pragma once
 
 #include <atomic>
+#include <functional>
+#include <future>
 
+#include "catalogue/date_time.h"
 #include "catalogue/endpoints.h"
+#include "util/types.h"
 
 namespace newsbar {
 
@@ -23,8 +27,49 @@ struct WorkerTargets {
   std::atomic<int>* loopMode = nullptr;
 };
 
+// What the load's three requests brought back.
+struct CatalogueReplies {
+  Text morning;
+  int morningStatus = 0;  // HTTP status, 0 without a response
+  Text evening;
+  int eveningStatus = 0;
+  CalendarTime time;  // the network time at UTC+8 (the year 100 when it failed)
+};
+
+// The three requests, in the order the servers expect: morning, the time, then evening.
+// Touches nothing of the window, so it may run before the window exists.
+CatalogueReplies FetchCatalogues(const Endpoints& endpoints);
+
 // Thread routine: runs the whole load once and returns (which ends the thread). Null
 // targets are skipped. Writes "1" into doneBox on every run, with or without episodes.
 void CatalogueWorker(const Endpoints& endpoints, const WorkerTargets& targets);
+
+// The same with the replies coming from `fetch`, which may wait for requests already
+// sent elsewhere. The script engines are made before `fetch` is called, so that making
+// them overlaps with requests that are under way.
+void CatalogueWorker(const std::function<CatalogueReplies()>& fetch, const WorkerTargets& targets);
+
+// The first load's requests, sent on a thread of their own from the moment this is made,
+// typically as the process starts, while the toolkit and the window are still being set
+// up. The window's worker then makes its script engines and takes the replies. Only the
+// first run of Worker() takes them; a retry sends its own requests.
+class CatalogueHeadStart {
+ public:
+  explicit CatalogueHeadStart(Endpoints endpoints);
+  // Waits for the requests, if they are still under way (each has its own time bound).
+  ~CatalogueHeadStart();
+  CatalogueHeadStart(const CatalogueHeadStart&) = delete;
+  CatalogueHeadStart& operator=(const CatalogueHeadStart&) = delete;
+
+  // The worker routine for the window; it refers to this object, which must outlive it.
+  std::function<void(const WorkerTargets&)> Worker();
+
+ private:
+  CatalogueReplies TakeReplies();
+
+  const Endpoints endpoints_;
+  std::future<CatalogueReplies> first_;
+  std::atomic<bool> taken_{false};
+};
 
 }  // namespace newsbar

@@ -39,8 +39,14 @@ class CurlEasy {
   // an exchange with other settings must not reuse them.
   int keptTlsIgnore = -1;
 
+  // Where this libcurl looks for trusted roots by default (empty: nowhere).
+  const std::string& DefaultCaFile() const { return defaultCaFile_; }
+  const std::string& DefaultCaPath() const { return defaultCaPath_; }
+
  private:
   CURL* handle_ = nullptr;
+  std::string defaultCaFile_;
+  std::string defaultCaPath_;
 };
 
 struct ExchangeRequest {

@@ -1,7 +1,5 @@
 #include "runtime/media_player.h"
 
-#include <mpv/client.h>
-
 #include <QCoreApplication>
 #include <QEvent>
 #include <QTimer>
@@ -16,6 +14,8 @@
 #include <string>
 #include <vector>
 
+#include "runtime/background_work.h"
+#include "runtime/mpv_library.h"
 #include "util/charset.h"
 #include "util/gbk_text.h"
 #include "util/log.h"
@@ -40,14 +40,74 @@ MediaDevice DeviceForName(std::string_view name) {
 
 namespace {
 
-struct MpvDestroy {
-  void operator()(mpv_handle* handle) const {
-    // No wake-up may arrive for a player that is going away.
-    mpv_set_wakeup_callback(handle, nullptr, nullptr);
-    mpv_terminate_destroy(handle);
-  }
+// An mpv instance and the functions to drive it. Copies share the instance, which is
+// taken down when the last one goes (on whichever thread that is).
+struct MpvSession {
+  const MpvFunctions* api = nullptr;
+  std::shared_ptr<mpv_handle> handle;
+  std::string error;  // why there is none
 };
-using MpvPointer = std::unique_ptr<mpv_handle, MpvDestroy>;
+
+// The options of every instance: no configuration files, scripts, terminal, video or
+// input of its own; audio only, kept open at the end.
+constexpr const char* kMpvOptions[][2] = {
+    {"config", "no"},
+    {"terminal", "no"},
+    {"msg-level", "all=no"},
+    {"idle", "yes"},
+    {"video", "no"},
+    {"audio-display", "no"},
+    {"osd-level", "0"},
+    {"input-default-bindings", "no"},
+    {"input-vo-keyboard", "no"},
+    {"load-scripts", "no"},
+    {"osc", "no"},
+    {"ytdl", "no"},
+    {"load-stats-overlay", "no"},
+    {"load-osd-console", "no"},
+    {"load-auto-profiles", "no"},
+    {"keep-open", "yes"},
+    {"audio-fallback-to-null", "yes"},
+    {"network-timeout", "10"},
+    // A bounded read-ahead: by default mpv keeps up to 150 MiB ahead and 50 MiB behind
+    // of a network stream, so memory grew with the episode. Half a minute ahead is
+    // plenty for speech over any link that can play it; behind, a few MiB of packets
+    // (over a minute of a 64 kbit/s programme) serve the seeks back of hold-to-seek
+    // and the slider without a new request.
+    {"cache-secs", "30"},
+    {"demuxer-max-bytes", "4MiB"},
+    {"demuxer-max-back-bytes", "3MiB"},
+    {"audio-client-name", "newsbar"},
+};
+
+// Opens the library and starts an instance: the slow part of a cold start, run off the
+// window's thread. mpv_create needs the "C" numeric locale, which the constructor of the
+// media player has set before.
+MpvSession StartMpv(const std::string& libraryName) {
+  MpvSession session;
+  session.api = LoadMpvLibrary(libraryName, &session.error);
+  if (session.api == nullptr) return session;
+  const MpvFunctions* api = session.api;
+  mpv_handle* raw = api->create();
+  if (raw == nullptr) {
+    session.error = "mpv_create failed";
+    return session;
+  }
+  session.handle = std::shared_ptr<mpv_handle>(raw, [api](mpv_handle* handle) {
+    // No wake-up may arrive for a player that is going away.
+    api->setWakeupCallback(handle, nullptr, nullptr);
+    api->terminateDestroy(handle);
+  });
+  for (const auto& option : kMpvOptions) {
+    // An option this libmpv does not know is not worth failing over.
+    api->setOptionString(raw, option[0], option[1]);
+  }
+  if (const int status = api->initialize(raw); status < 0) {
+    session.error = std::string("mpv_initialize failed: ") + api->errorString(status);
+    session.handle.reset();
+  }
+  return session;
+}
 
 // Names handed to the player come from the network. mpv understands many pseudo
 // protocols (reading other files, file descriptors, filter graphs, playlists built in
@@ -104,7 +164,13 @@ struct MediaPlayer::Impl {
   }
 
   MediaPlayer* owner;
-  MpvPointer mpv;
+  // mpv comes from a thread of its own, soon after the player is made; until then what
+  // the window asks for is kept and sent once it has come.
+  BackgroundWork starter;
+  const MpvFunctions* api = nullptr;
+  std::shared_ptr<mpv_handle> mpv;
+  bool mpvMissing = false;  // the library or the instance could not be had
+  std::string pendingLoad;  // the name of an Open that came before mpv
   // A wake-up event is on its way to the window's thread.
   std::atomic<bool> wakeupQueued{false};
 
@@ -146,16 +212,45 @@ struct MediaPlayer::Impl {
   std::uint64_t Tag(Reply reply) const { return (serial << kReplyBits) | reply; }
 
   void Command(Reply reply, std::vector<const char*> args) {
+    if (!mpv) return;
     args.push_back(nullptr);
-    mpv_command_async(mpv.get(), Tag(reply), args.data());
+    api->commandAsync(mpv.get(), Tag(reply), args.data());
+  }
+
+  void SendPause() {
+    if (!mpv) return;
+    int flag = paused ? 1 : 0;
+    api->setPropertyAsync(mpv.get(), kIgnored, "pause", MPV_FORMAT_FLAG, &flag);
   }
 
   void SetPause(bool pause) {
     // The position carried forward so far holds from here (paused) or moves on from here.
     NotePosition(CurrentSeconds());
     paused = pause;
-    int flag = pause ? 1 : 0;
-    mpv_set_property_async(mpv.get(), kIgnored, "pause", MPV_FORMAT_FLAG, &flag);
+    SendPause();
+  }
+
+  void Load(const std::string& target) { Command(kLoad, {"loadfile", target.c_str(), "replace"}); }
+
+  // mpv has come (or has not): what was asked for meanwhile goes out now.
+  void Attach(MpvSession session) {
+    if (!session.handle) {
+      mpvMissing = true;
+      qCWarning(lcMedia, "no media library, nothing can play: %s", session.error.c_str());
+      if (phase == Phase::kOpening) Fail("no media library");
+      return;
+    }
+    api = session.api;
+    mpv = std::move(session.handle);
+    api->observeProperty(mpv.get(), kEofReached, "eof-reached", MPV_FORMAT_FLAG);
+    api->observeProperty(mpv.get(), kSeekable, "seekable", MPV_FORMAT_FLAG);
+    api->setWakeupCallback(mpv.get(), &Impl::Wakeup, this);
+    if (phase == Phase::kOpening) {
+      SendPause();
+      Load(std::exchange(pendingLoad, std::string()));
+    }
+    // Events that came before the callback was set.
+    Wakeup(this);
   }
 
   bool Seeking() const { return seekInFlight || pendingSeek.has_value(); }
@@ -182,7 +277,7 @@ struct MediaPlayer::Impl {
     if (phase != Phase::kLoaded || positionAsked) return;
     if (timePos && std::chrono::steady_clock::now() - timePosAt < kPositionRefresh) return;
     positionAsked = true;
-    mpv_get_property_async(mpv.get(), Tag(kTimePos), "time-pos", MPV_FORMAT_DOUBLE);
+    api->getPropertyAsync(mpv.get(), Tag(kTimePos), "time-pos", MPV_FORMAT_DOUBLE);
   }
 
   // Called from mpv's threads: only post an event that carries nothing (the window's
@@ -198,7 +293,7 @@ struct MediaPlayer::Impl {
     wakeupQueued.store(false);
     if (!mpv) return;
     for (;;) {
-      const mpv_event* event = mpv_wait_event(mpv.get(), 0);
+      const mpv_event* event = api->waitEvent(mpv.get(), 0);
       if (event->event_id == MPV_EVENT_NONE) return;
       Handle(*event);
     }
@@ -257,7 +352,7 @@ struct MediaPlayer::Impl {
   void OnLoadReply(const mpv_event& event) {
     if (phase != Phase::kOpening) return;
     if (event.error < 0) {
-      Fail(mpv_error_string(event.error));
+      Fail(api->errorString(event.error));
       return;
     }
     const auto* result = static_cast<const mpv_node*>(event.data);
@@ -277,7 +372,7 @@ struct MediaPlayer::Impl {
     phase = Phase::kLoaded;
     NotePosition(0.0);
     eof = false;
-    mpv_get_property_async(mpv.get(), Tag(kDuration), "duration", MPV_FORMAT_DOUBLE);
+    api->getPropertyAsync(mpv.get(), Tag(kDuration), "duration", MPV_FORMAT_DOUBLE);
     if (pendingSeek) SendSeek(*std::exchange(pendingSeek, std::nullopt));
   }
 
@@ -313,7 +408,7 @@ struct MediaPlayer::Impl {
       return;
     }
     if (phase == Phase::kOpening) {
-      Fail(end.reason == MPV_END_FILE_REASON_ERROR ? mpv_error_string(end.error)
+      Fail(end.reason == MPV_END_FILE_REASON_ERROR ? api->errorString(end.error)
                                                    : "it ended before it had loaded");
     } else {
       // Our media ended on its own (a stream that broke off): nothing is open any more.
@@ -374,6 +469,7 @@ struct MediaPlayer::Impl {
   // Back to nothing open, without a word to mpv.
   void Forget() {
     phase = Phase::kClosed;
+    pendingLoad.clear();
     entryId = -1;
     started = false;
     stopped = true;
@@ -404,7 +500,7 @@ struct MediaPlayer::Impl {
   }
 };
 
-MediaPlayer::MediaPlayer() : impl_(std::make_unique<Impl>(this)) {
+MediaPlayer::MediaPlayer(std::string_view library) : impl_(std::make_unique<Impl>(this)) {
   // libmpv refuses to start under any other numeric locale.
   const char* numeric = std::setlocale(LC_NUMERIC, nullptr);
   if (!numeric || std::strcmp(numeric, "C") != 0) std::setlocale(LC_NUMERIC, "C");
@@ -420,48 +516,18 @@ MediaPlayer::MediaPlayer() : impl_(std::make_unique<Impl>(this)) {
     if (impl_->seekInFlight) impl_->SeekDone();
   });
 
-  MpvPointer mpv(mpv_create());
-  if (!mpv) return;
-  static const char* const kOptions[][2] = {
-      {"config", "no"},
-      {"terminal", "no"},
-      {"msg-level", "all=no"},
-      {"idle", "yes"},
-      {"video", "no"},
-      {"audio-display", "no"},
-      {"osd-level", "0"},
-      {"input-default-bindings", "no"},
-      {"input-vo-keyboard", "no"},
-      {"load-scripts", "no"},
-      {"osc", "no"},
-      {"ytdl", "no"},
-      {"load-stats-overlay", "no"},
-      {"load-osd-console", "no"},
-      {"load-auto-profiles", "no"},
-      {"keep-open", "yes"},
-      {"audio-fallback-to-null", "yes"},
-      {"network-timeout", "10"},
-      // A bounded read-ahead: by default mpv keeps up to 150 MiB ahead and 50 MiB behind
-      // of a network stream, so memory grew with the episode. Half a minute ahead is
-      // plenty for speech over any link that can play it; behind, a few MiB of packets
-      // (over a minute of a 64 kbit/s programme) serve the seeks back of hold-to-seek
-      // and the slider without a new request.
-      {"cache-secs", "30"},
-      {"demuxer-max-bytes", "4MiB"},
-      {"demuxer-max-back-bytes", "3MiB"},
-      {"audio-client-name", "newsbar"},
-  };
-  for (const auto& option : kOptions) {
-    // An option this libmpv does not know is not worth failing over.
-    mpv_set_option_string(mpv.get(), option[0], option[1]);
-  }
-  if (mpv_initialize(mpv.get()) < 0) return;
-  mpv_observe_property(mpv.get(), kEofReached, "eof-reached", MPV_FORMAT_FLAG);
-  mpv_observe_property(mpv.get(), kSeekable, "seekable", MPV_FORMAT_FLAG);
-  mpv_set_wakeup_callback(mpv.get(), &Impl::Wakeup, impl_.get());
-  impl_->mpv = std::move(mpv);
-  // Events that came before the callback was set.
-  Impl::Wakeup(impl_.get());
+  // The player works from here on; mpv joins it when it has started. The start itself
+  // waits for the event loop: the library's load holds the dynamic loader for a while,
+  // and whatever the window's thread still loads as it is made and shown (the toolkit's
+  // plugins) goes first.
+  QMetaObject::invokeMethod(
+      this,
+      [this, name = std::string(library)] {
+        impl_->starter.Run<MpvSession>(
+            [name] { return StartMpv(name); },
+            [this](MpvSession session) { impl_->Attach(std::move(session)); });
+      },
+      Qt::QueuedConnection);
 }
 
 void MediaPlayer::customEvent(QEvent* event) {
@@ -488,8 +554,8 @@ bool MediaPlayer::Open(std::string_view name) {
   const std::string target = AcceptableName(name) ? GbkToUtf8Text(name) : std::string();
   p.openName = target.empty() ? GbkToUtf8Text(name) : target;
   p.openedAt = std::chrono::steady_clock::now();
-  if (!p.mpv || target.empty()) {
-    const char* why = p.mpv ? "not a web address or a file path" : "no media library";
+  if (p.mpvMissing || target.empty()) {
+    const char* why = p.mpvMissing ? "no media library" : "not a web address or a file path";
     // Fails all the same, but never before the caller has returned.
     QMetaObject::invokeMethod(
         this,
@@ -501,7 +567,12 @@ bool MediaPlayer::Open(std::string_view name) {
   }
   p.phase = Impl::Phase::kOpening;
   p.SetPause(true);
-  p.Command(kLoad, {"loadfile", target.c_str(), "replace"});
+  // Before mpv has come, the load waits for it (the open bound runs all the same).
+  if (p.mpv) {
+    p.Load(target);
+  } else {
+    p.pendingLoad = target;
+  }
   p.openTimer.start(p.openBound);
   return true;
 }

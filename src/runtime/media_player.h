@@ -10,6 +10,7 @@
 #include <optional>
 #include <string_view>
 
+#include "runtime/mpv_library.h"
 #include "util/types.h"
 
 namespace newsbar {
@@ -22,7 +23,10 @@ MediaDevice DeviceForName(std::string_view name);
 class MediaPlayer : public QObject {
   Q_OBJECT
  public:
-  MediaPlayer();
+  // Starts mpv from the library of that name on a thread of its own and returns at once;
+  // Open may be called before it has come. Without the library (or when mpv cannot start)
+  // a warning is logged and every Open fails: lengthKnown with length 0.
+  explicit MediaPlayer(std::string_view library = kMpvLibraryName);
   ~MediaPlayer() override;
   MediaPlayer(const MediaPlayer&) = delete;
   MediaPlayer& operator=(const MediaPlayer&) = delete;

@@ -319,6 +319,34 @@ TEST_F(MediaPlayerTest, WhatCannotBeOpenedReadsAsNothingOpen) {
   EXPECT_EQ(player.Length(), 3);
 }
 
+// The media library is opened at run time: without it (or with a library that is not
+// it), every open fails as a failed open does, and the reason is said once.
+TEST_F(MediaPlayerTest, WithoutTheMediaLibraryEveryOpenFailsAndItIsSaid) {
+  const struct {
+    const char* library;
+    const char* why;
+  } cases[] = {{"libnewsbar-no-such-library.so.0", "libnewsbar-no-such-library.so.0: cannot open"},
+               {"libz.so.1", "libz.so.1 has no mpv_create"}};
+  for (const auto& [library, why] : cases) {
+    SCOPED_TRACE(library);
+    test::LogCapture log;
+    MediaPlayer player(library);
+    // Asked for before the library's load has even begun.
+    EXPECT_FALSE(OpenAndWait(player, wav_));
+    const auto warnings = log.Warnings("newsbar.media");
+    ASSERT_EQ(warnings.size(), 2u);
+    EXPECT_EQ(warnings[0].rfind("no media library, nothing can play: ", 0), 0u) << warnings[0];
+    EXPECT_NE(warnings[0].find(why), std::string::npos) << warnings[0];
+    EXPECT_EQ(warnings[1].rfind("could not open " + wav_ + ": no media library, after ", 0), 0u)
+        << warnings[1];
+    EXPECT_EQ(player.State(), 0);
+    EXPECT_EQ(player.Length(), 0);
+    // Later opens fail at once, and say so.
+    EXPECT_FALSE(OpenAndWait(player, wav_));
+    EXPECT_EQ(log.Warnings("newsbar.media").size(), 3u);
+  }
+}
+
 TEST_F(MediaPlayerTest, NothingOpen) {
   MediaPlayer player;
   EXPECT_EQ(player.State(), 0);
