@@ -85,6 +85,11 @@ constexpr const char* kMpvOptions[][2] = {
 // media player has set before.
 MpvSession StartMpv(const std::string& libraryName) {
   MpvSession session;
+  const MpvWork work;
+  if (!work.Allowed()) {
+    session.error = "the process is ending";
+    return session;
+  }
   session.api = LoadMpvLibrary(libraryName, &session.error);
   if (session.api == nullptr) return session;
   const MpvFunctions* api = session.api;
@@ -94,6 +99,9 @@ MpvSession StartMpv(const std::string& libraryName) {
     return session;
   }
   session.handle = std::shared_ptr<mpv_handle>(raw, [api](mpv_handle* handle) {
+    // Once the process is ending, the instance goes with it.
+    const MpvWork work;
+    if (!work.Allowed()) return;
     // No wake-up may arrive for a player that is going away.
     api->setWakeupCallback(handle, nullptr, nullptr);
     api->terminateDestroy(handle);

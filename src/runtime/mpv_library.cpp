@@ -11,6 +11,8 @@
 #include <cstdint>
 #include <cstring>
 
+#include <condition_variable>
+#include <cstdlib>
 #include <exception>
 #include <map>
 #include <memory>
@@ -160,6 +162,28 @@ void OpenDependencies(const std::string& name, const std::vector<std::string>& d
   }
 }
 
+// --- work that the exit waits for -------------------------------------------------------
+
+struct WorkGate {
+  std::mutex mutex;
+  std::condition_variable idle;
+  int running = 0;
+  bool exiting = false;
+  bool registered = false;
+};
+WorkGate& Gate() {
+  // Never destroyed: the exit handler below uses it.
+  static auto* gate = new WorkGate;
+  return *gate;
+}
+
+void WaitForWorkAtExit() {
+  WorkGate& gate = Gate();
+  std::unique_lock lock(gate.mutex);
+  gate.exiting = true;
+  gate.idle.wait(lock, [&gate] { return gate.running == 0; });
+}
+
 template <typename Function>
 bool Resolve(void* library, const char* symbol, Function& function, std::string& missing) {
   // POSIX guarantees that a dlsym result converts to a function pointer.
@@ -204,7 +228,29 @@ Loaded Load(const std::string& name) {
 
 }  // namespace
 
+MpvWork::MpvWork() {
+  WorkGate& gate = Gate();
+  std::lock_guard lock(gate.mutex);
+  allowed_ = !gate.exiting;
+  if (!allowed_) return;
+  ++gate.running;
+  // Registered after the loader's own exit handler, so it runs before libraries unload.
+  if (!gate.registered) gate.registered = std::atexit(WaitForWorkAtExit) == 0;
+}
+
+MpvWork::~MpvWork() {
+  if (!allowed_) return;
+  WorkGate& gate = Gate();
+  std::lock_guard lock(gate.mutex);
+  if (--gate.running == 0) gate.idle.notify_all();
+}
+
 const MpvFunctions* LoadMpvLibrary(const std::string& name, std::string* error) {
+  const MpvWork work;
+  if (!work.Allowed()) {
+    if (error != nullptr) *error = "the process is ending";
+    return nullptr;
+  }
   LoadedLibraries& libraries = Libraries();
   // Held while loading, so that two callers do not open the same library twice.
   std::lock_guard lock(libraries.mutex);

@@ -34,6 +34,22 @@ inline constexpr const char* kMpvLibraryName = NEWSBAR_MPV_SONAME;
 // functions (or the same failure) at once. Safe to call from any thread.
 const MpvFunctions* LoadMpvLibrary(const std::string& name, std::string* error = nullptr);
 
+// Marks a stretch of work that runs libmpv's code off the window's thread (opening the
+// library, starting or taking down an instance). The process's exit waits until none is
+// under way, since exit unloads libraries under the feet of code still running in them;
+// once the exit has begun, no new stretch may start (Allowed() is false: skip the work).
+class MpvWork {
+ public:
+  MpvWork();
+  ~MpvWork();
+  MpvWork(const MpvWork&) = delete;
+  MpvWork& operator=(const MpvWork&) = delete;
+  bool Allowed() const { return allowed_; }
+
+ private:
+  bool allowed_;
+};
+
 // Starts loading kMpvLibraryName on a thread of its own and returns at once, so that the
 // media player finds it loaded, or waits for it off the window's thread.
 void PreloadMpvLibrary();
