@@ -142,6 +142,7 @@ struct MediaPlayer::Impl {
   QTimer seekTimer;
   std::chrono::milliseconds openBound{10000};
   std::chrono::milliseconds seekBound{5000};
+  double volume = 1.0;
 
   std::uint64_t Tag(Reply reply) const { return (serial << kReplyBits) | reply; }
 
@@ -449,7 +450,10 @@ MediaPlayer::MediaPlayer() : impl_(std::make_unique<Impl>(this)) {
       {"cache-secs", "30"},
       {"demuxer-max-bytes", "4MiB"},
       {"demuxer-max-back-bytes", "3MiB"},
+      // The desktop's mixer shows the stream as "newsbar", named by the media's title
+      // (SetTitle) rather than by its file name and the library's own name.
       {"audio-client-name", "newsbar"},
+      {"title", "${media-title}"},
   };
   for (const auto& option : kOptions) {
     // An option this libmpv does not know is not worth failing over.
@@ -583,6 +587,35 @@ bool MediaPlayer::Stop() {
   p.stopped = true;
   p.RequestSeek(0);
   return true;
+}
+
+bool MediaPlayer::Seek(int fromMs) {
+  Impl& p = *impl_;
+  if (p.phase == Impl::Phase::kClosed) return false;
+  p.RequestSeek(fromMs / 1000.0);
+  return true;
+}
+
+void MediaPlayer::SetVolume(double volume) {
+  Impl& p = *impl_;
+  if (!std::isfinite(volume)) return;
+  p.volume = std::clamp(volume, 0.0, 1.0);
+  if (!p.mpv) return;
+  double percent = p.volume * 100;
+  mpv_set_property_async(p.mpv.get(), kIgnored, "volume", MPV_FORMAT_DOUBLE, &percent);
+}
+
+double MediaPlayer::Volume() const {
+  return impl_->volume;
+}
+
+void MediaPlayer::SetTitle(std::string_view title) {
+  Impl& p = *impl_;
+  if (!p.mpv) return;
+  // Taken as it is: this option expands no properties.
+  const std::string utf8 = GbkToUtf8Text(title);
+  const char* text = utf8.c_str();
+  mpv_set_property_async(p.mpv.get(), kIgnored, "force-media-title", MPV_FORMAT_STRING, &text);
 }
 
 int MediaPlayer::SeeksSent() const {
