@@ -124,6 +124,9 @@ struct MediaPlayer::Impl {
   std::optional<double> timePos;
   std::chrono::steady_clock::time_point timePosAt;
   bool positionAsked = false;  // a reading is on its way
+  // Sent somewhere while paused: the position is where it was sent until playing resumes
+  // (paused, mpv reads back the start of the audio block the target lies in).
+  bool heldAtSeekTarget = false;
   bool eof = false;
   std::optional<bool> seekable;
 
@@ -154,6 +157,7 @@ struct MediaPlayer::Impl {
   void SetPause(bool pause) {
     // The position carried forward so far holds from here (paused) or moves on from here.
     NotePosition(CurrentSeconds());
+    if (!pause) heldAtSeekTarget = false;
     paused = pause;
     int flag = pause ? 1 : 0;
     mpv_set_property_async(mpv.get(), kIgnored, "pause", MPV_FORMAT_FLAG, &flag);
@@ -180,7 +184,7 @@ struct MediaPlayer::Impl {
 
   // Asks mpv for the position, unless a reading is recent or already on its way.
   void RefreshPosition() {
-    if (phase != Phase::kLoaded || positionAsked) return;
+    if (phase != Phase::kLoaded || positionAsked || heldAtSeekTarget) return;
     if (timePos && std::chrono::steady_clock::now() - timePosAt < kPositionRefresh) return;
     positionAsked = true;
     mpv_get_property_async(mpv.get(), Tag(kTimePos), "time-pos", MPV_FORMAT_DOUBLE);
@@ -295,7 +299,7 @@ struct MediaPlayer::Impl {
   void OnPosition(const mpv_event& event) {
     positionAsked = false;
     // A reading taken while a seek was under way may be from before it.
-    if (phase != Phase::kLoaded || Seeking()) return;
+    if (phase != Phase::kLoaded || Seeking() || heldAtSeekTarget) return;
     const auto* property = static_cast<const mpv_event_property*>(event.data);
     if (event.error >= 0 && property && property->format == MPV_FORMAT_DOUBLE) {
       NotePosition(*static_cast<const double*>(property->data));
@@ -368,6 +372,7 @@ struct MediaPlayer::Impl {
     seekTimer.stop();
     // Until mpv reports again, the position is where the seek went.
     NotePosition(seekTarget);
+    heldAtSeekTarget = paused && !stopped;
     RefreshPosition();
     if (pendingSeek && phase == Phase::kLoaded) SendSeek(*std::exchange(pendingSeek, std::nullopt));
   }
@@ -380,6 +385,7 @@ struct MediaPlayer::Impl {
     stopped = true;
     timePos.reset();
     positionAsked = false;
+    heldAtSeekTarget = false;
     eof = false;
     seekable.reset();
     seekInFlight = false;
