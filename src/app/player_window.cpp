@@ -58,8 +58,8 @@ QHeaderView::section {
 }
 QHeaderView::section:first { padding-left: 14px; }
 QTreeWidget::branch:selected { background: #d8e7fb; }
+QTreeWidget::item:selected { background: #d8e7fb; color: #1d2430; }
 QTreeWidget::item:focus { border-top: 1px solid #1f7ae0; border-bottom: 1px solid #1f7ae0; }
-QTreeWidget:focus { border-top: 2px solid #1f7ae0; }
 QSlider::handle:horizontal:focus { background: #1f7ae0; border: 2px solid #0b4f9c; }
 )";
 
