@@ -2,11 +2,16 @@
 // button and the window heights, with fake workers in place of the catalogue load.
 #include <gtest/gtest.h>
 
+#include <QApplication>
 #include <QBuffer>
 #include <QHeaderView>
 #include <QImage>
 #include <QImageReader>
+#include <QScrollBar>
 #include <QTest>
+#include <algorithm>
+#include <initializer_list>
+#include <utility>
 
 #include "app/images.h"
 #include "app/player_state.h"
@@ -99,6 +104,58 @@ TEST(PlayerWindowLayout, CreatedMovesTheWindowAndStartsTheWorkerOnce) {
   ASSERT_TRUE(WaitUntil([&] { return !window.retryButton->isHidden(); }));
   EXPECT_EQ(started->load(), 1);
   EXPECT_EQ(LoopMode, 1);
+}
+
+// A dark desktop theme: dark colours for the whole application and, as themes give them,
+// for lists and scroll bars of their own. The bar draws dark text on its light background
+// all the same, and so do the list, its scroll bar and the collapse bar's caption.
+TEST(PlayerWindowLook, ADarkDesktopPaletteReachesNoPartOfTheBar) {
+  const QPalette before = QApplication::palette();
+  QPalette dark;
+  for (QPalette::ColorRole role : {QPalette::Window, QPalette::Base, QPalette::Button,
+                                   QPalette::AlternateBase, QPalette::Highlight}) {
+    dark.setColor(role, QColor(0x24, 0x24, 0x24));
+  }
+  for (QPalette::ColorRole role :
+       {QPalette::WindowText, QPalette::Text, QPalette::ButtonText, QPalette::HighlightedText}) {
+    dark.setColor(role, QColor(0xf0, 0xf0, 0xf0));
+  }
+  QApplication::setPalette(dark);
+  QApplication::setPalette(dark, "QAbstractItemView");
+  QApplication::setPalette(dark, "QScrollBar");
+  {
+    PlayerWindow window(ListingWorker({{{"第一期", "", "", 61}}}));
+    window.resize(408, 332);
+    window.statusLabel->setText(QStringLiteral("标题"));
+    auto lightness = [](QWidget* widget, QPalette::ColorRole role) {
+      return widget->palette().color(role).lightness();
+    };
+    QScrollBar* scroll = window.episodeList->verticalScrollBar();
+    for (auto [widget, role] : std::initializer_list<std::pair<QWidget*, QPalette::ColorRole>>{
+             {window.statusLabel, QPalette::WindowText},
+             {window.collapseButton, QPalette::ButtonText},
+             {window.episodeList, QPalette::Text},
+             {window.episodeList->header(), QPalette::ButtonText},
+             {scroll, QPalette::ButtonText}}) {
+      EXPECT_LT(lightness(widget, role), 80) << widget->objectName().toStdString();
+    }
+    for (auto [widget, role] : std::initializer_list<std::pair<QWidget*, QPalette::ColorRole>>{
+             {&window, QPalette::Window},
+             {window.episodeList->viewport(), QPalette::Base},
+             {scroll, QPalette::Button},
+             {scroll, QPalette::Window}}) {
+      EXPECT_GT(lightness(widget, role), 200) << widget->objectName().toStdString();
+    }
+    // As drawn: the title's darkest pixel is dark, the window around it light.
+    const QImage title = window.statusLabel->grab().toImage();
+    int darkest = 255;
+    for (int y = 0; y < title.height(); ++y) {
+      for (int x = 0; x < title.width(); ++x) darkest = std::min(darkest, qGray(title.pixel(x, y)));
+    }
+    EXPECT_LT(darkest, 80);
+    EXPECT_GT(qGray(window.grab().toImage().pixel(200, 2)), 200);
+  }
+  QApplication::setPalette(before);
 }
 
 TEST(Pictures, ButtonPicturesAre16PixelArgbWithCrispDoubles) {
