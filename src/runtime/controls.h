@@ -27,6 +27,8 @@ namespace newsbar {
 
 // Top-level window: frameless, dragged by its background. `created` is raised once, when
 // the window and all its controls exist, before it is first shown (see Window::Create).
+// Assistive technology sees a window named by its title, holding only the controls that
+// are neither hidden nor beyond the window's edge.
 class Window : public QWidget {
   Q_OBJECT
  public:
