@@ -17,25 +17,35 @@ constexpr int kExpandedHeight = 332;
 void PlayerWindow::SetUpListColumns() {
   // Title, audio URL, cover URL, status, and a copy of the duration that the status
   // column gets back when another row starts playing.
-  episodeList->setColumnCount(5);
-  episodeList->setHeaderLabels({QStringLiteral("标题"), QStringLiteral("链接"),
-                                QStringLiteral("图片"), QStringLiteral("状态"),
-                                QStringLiteral("bak")});
-  // Fixed widths: the hidden last column must not be stretched over the rest.
+  // The three of width 0 are the program's own: not shown, not read out.
+  episodeList->SetColumns({{QStringLiteral("标题"), 310},
+                           {QStringLiteral("链接"), 0},
+                           {QStringLiteral("图片"), 0},
+                           {QStringLiteral("状态"), 85},
+                           {QStringLiteral("bak"), 0}});
+  // Fixed widths: the last column must not be stretched over the rest.
   episodeList->header()->setStretchLastSection(false);
-  const int widths[] = {310, 0, 0, 85, 0};
-  for (int column = 0; column < 5; ++column) {
-    if (widths[column] == 0) {
-      episodeList->setColumnHidden(column, true);
-    } else {
-      episodeList->setColumnWidth(column, widths[column]);
-    }
-  }
 }
 
 // With nothing selected the row is -1, which stops playback.
 void PlayerWindow::OnListDoubleClicked() {
   PlayEpisode(episodeList->SelectedRow());
+}
+
+// The keyboard's double-click: an empty list has no row to play, and stops nothing.
+void PlayerWindow::OnListReturnPressed() {
+  const int row = episodeList->SelectedRow();
+  if (row >= 0) PlayEpisode(row);
+}
+
+void PlayerWindow::UpdateReachableControls() {
+  for (QWidget* control :
+       {static_cast<QWidget*>(episodeList), static_cast<QWidget*>(collapseButton)}) {
+    const bool inView = rect().contains(control->geometry().center());
+    const Qt::FocusPolicy policy = control == episodeList ? Qt::StrongFocus : Qt::TabFocus;
+    control->setFocusPolicy(inView ? policy : Qt::NoFocus);
+    if (!inView && control->hasFocus()) setFocus(Qt::OtherFocusReason);
+  }
 }
 
 void PlayerWindow::OnListButtonClicked() {

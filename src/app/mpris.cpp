@@ -25,6 +25,23 @@ const QString kNoTrack = QStringLiteral("/org/mpris/MediaPlayer2/TrackList/NoTra
 const QString kTrackPrefix = QStringLiteral("/io/github/newsbar/track/");
 
 constexpr int kTitleColumn = 0;
+// The programme an episode belongs to, from the marker in its title.
+constexpr const char* kProgrammes[][2] = {{"小涟早报：", "小涟早报"}, {"小涟晚报：", "小涟晚报"}};
+
+// The programme named by the first marker in the title; empty for a title without one.
+QString ProgrammeOf(const QString& title) {
+  QString programme;
+  qsizetype first = -1;
+  for (const auto& [marker, name] : kProgrammes) {
+    const qsizetype at = title.indexOf(QString::fromUtf8(marker));
+    if (at >= 0 && (first < 0 || at < first)) {
+      first = at;
+      programme = QString::fromUtf8(name);
+    }
+  }
+  return programme;
+}
+
 constexpr int kCoverColumn = 2;
 constexpr qlonglong kMicroseconds = 1000000;
 
@@ -69,8 +86,9 @@ class PlayerAdaptor : public QDBusAbstractAdaptor {
   Q_PROPERTY(double MinimumRate READ Rate)
   Q_PROPERTY(double MaximumRate READ Rate)
   Q_PROPERTY(QVariantMap Metadata READ Metadata)
-  // The player has no volume control of its own; the desktop's mixer has one.
-  Q_PROPERTY(double Volume READ Volume)
+  Q_PROPERTY(QString LoopStatus READ LoopStatus WRITE SetLoopStatus)
+  Q_PROPERTY(bool Shuffle READ Shuffle WRITE SetShuffle)
+  Q_PROPERTY(double Volume READ Volume WRITE SetVolume)
   Q_PROPERTY(qlonglong Position READ Position)
   Q_PROPERTY(bool CanGoNext READ CanGoNext)
   Q_PROPERTY(bool CanGoPrevious READ CanGoPrevious)
@@ -88,7 +106,12 @@ class PlayerAdaptor : public QDBusAbstractAdaptor {
   QString PlaybackStatus() const { return owner_->PlaybackStatus(); }
   double Rate() const { return 1.0; }
   QVariantMap Metadata() const { return owner_->Metadata(); }
-  double Volume() const { return 1.0; }
+  QString LoopStatus() const { return owner_->LoopStatus(); }
+  void SetLoopStatus(const QString& status) { owner_->SetLoopStatus(status); }
+  bool Shuffle() const { return owner_->Shuffle(); }
+  void SetShuffle(bool shuffle) { owner_->SetShuffle(shuffle); }
+  double Volume() const { return owner_->Volume(); }
+  void SetVolume(double volume) { owner_->SetVolume(volume); }
   qlonglong Position() const { return owner_->Position(); }
   bool CanGoNext() const { return owner_->CanGoNext(); }
   bool CanGoPrevious() const { return owner_->CanGoPrevious(); }
@@ -140,9 +163,10 @@ Mpris::Mpris(PlayerWindow& window, QDBusConnection bus) : window_(&window), bus_
   // Both are raised after the change (the window's own tick handler is connected first),
   // so what is announced is the state after it.
   connect(&window, &PlayerWindow::playbackChanged, this, &Mpris::AnnounceChanges);
+  connect(&window, &PlayerWindow::loopModeChanged, this, &Mpris::AnnounceChanges);
   // The media may stop by itself (end of the list); the play timer notices within a second.
   connect(window.playTimer, &Timer::tick, this, &Mpris::AnnounceChanges);
-  // A jump also resumes paused media, as moving the slider does.
+  // A jump resumes stopped media, as moving the slider does; paused media stays paused.
   connect(&window, &PlayerWindow::positionJumped, this, [this] {
     emit seeked(Position());
     AnnounceChanges();
@@ -180,11 +204,18 @@ QVariantMap Mpris::Metadata() const {
   if (row < 0) {
     return {{QStringLiteral("mpris:trackid"), QVariant::fromValue(QDBusObjectPath(kNoTrack))}};
   }
+  const QString title = ToQString(window_->episodeList->CellText(row, kTitleColumn));
   QVariantMap metadata{
       {QStringLiteral("mpris:trackid"),
        QVariant::fromValue(QDBusObjectPath(kTrackPrefix + QString::number(row)))},
-      {QStringLiteral("xesam:title"), ToQString(window_->episodeList->CellText(row, kTitleColumn))},
+      {QStringLiteral("xesam:title"), title},
   };
+  // The programme is the album of its episodes, and the only author the catalogue names.
+  const QString programme = ProgrammeOf(title);
+  if (!programme.isEmpty()) {
+    metadata.insert(QStringLiteral("xesam:album"), programme);
+    metadata.insert(QStringLiteral("xesam:artist"), QStringList{programme});
+  }
   const QString cover = ToQString(window_->episodeList->CellText(row, kCoverColumn));
   if (!cover.isEmpty()) metadata.insert(QStringLiteral("mpris:artUrl"), cover);
   // The length the window shows (whole seconds); unknown for media that did not open, and
@@ -198,6 +229,44 @@ qlonglong Mpris::Position() const {
   if (!window_) return 0;
   const int milliseconds = window_->Media().Position();
   return milliseconds > 0 ? qlonglong{milliseconds} * 1000 : 0;
+}
+
+QString Mpris::LoopStatus() const {
+  return LoopMode == 2 ? QStringLiteral("Track") : QStringLiteral("None");
+}
+
+bool Mpris::Shuffle() const {
+  return LoopMode == 3;
+}
+
+double Mpris::Volume() const {
+  return window_ ? window_->Media().Volume() : 1.0;
+}
+
+void Mpris::SetLoopStatus(const QString& status) {
+  if (!window_) return;
+  if (status == QStringLiteral("Track")) {
+    window_->SetLoopMode(2);
+  } else if (status == QStringLiteral("None") && LoopMode == 2) {
+    window_->SetLoopMode(1);
+  }
+  AnnounceChanges();
+}
+
+void Mpris::SetShuffle(bool shuffle) {
+  if (!window_) return;
+  if (shuffle) {
+    window_->SetLoopMode(3);
+  } else if (LoopMode == 3) {
+    window_->SetLoopMode(1);
+  }
+  AnnounceChanges();
+}
+
+void Mpris::SetVolume(double volume) {
+  if (!window_) return;
+  window_->Media().SetVolume(volume);
+  AnnounceChanges();
 }
 
 bool Mpris::CanGoNext() const {
@@ -270,10 +339,10 @@ void Mpris::SetPosition(const QString& trackId, qlonglong position) {
   SeekTo(position);
 }
 
-// As if the user had moved the slider there: the slider counts whole seconds.
+// As if the user had moved the slider there (the slider counts whole seconds), except
+// that paused media stays paused.
 void Mpris::SeekTo(qlonglong position) {
-  window_->progress->SetPosition(static_cast<int>(position / kMicroseconds));
-  window_->OnProgressMoved();
+  window_->JumpTo(static_cast<int>(position / kMicroseconds));
 }
 
 void Mpris::Raise() {
@@ -306,7 +375,10 @@ QVariantMap Mpris::AnnouncedProperties() const {
           {QStringLiteral("CanGoPrevious"), CanGoPrevious()},
           {QStringLiteral("CanPlay"), CanPlay()},
           {QStringLiteral("CanPause"), CanPause()},
-          {QStringLiteral("CanSeek"), CanSeek()}};
+          {QStringLiteral("CanSeek"), CanSeek()},
+          {QStringLiteral("LoopStatus"), LoopStatus()},
+          {QStringLiteral("Shuffle"), Shuffle()},
+          {QStringLiteral("Volume"), Volume()}};
 }
 
 void Mpris::AnnounceChanges() {

@@ -38,6 +38,11 @@ class Mpris : public QObject {
   bool CanPlay() const;
   bool CanPause() const;
   bool CanSeek() const;
+  // The loop button's modes: "None" in order, "Track" repeat one; Shuffle for shuffle.
+  QString LoopStatus() const;
+  bool Shuffle() const;
+  // The media's volume, 0 to 1.
+  double Volume() const;
 
   void PlayPause();
   void Play();
@@ -47,6 +52,11 @@ class Mpris : public QObject {
   void Stop();
   void Seek(qlonglong offset);
   void SetPosition(const QString& trackId, qlonglong position);
+  // As the loop button sets the mode, picture and all. "Playlist" (no mode of the
+  // player's) changes nothing; clearing Shuffle goes back to in order.
+  void SetLoopStatus(const QString& status);
+  void SetShuffle(bool shuffle);
+  void SetVolume(double volume);
   void Raise();
   void Quit();
 

@@ -39,6 +39,8 @@ void PlayerWindow::PlayEpisode(int row) {
     startStep_ = StartStep::kDone;
     media_->Stop();
     media_->Close();
+    // Nothing plays any more: the button offers to play (the current row again).
+    SetPlayPausePicture(PlayImage());
     emit playbackChanged();
     return;
   }
@@ -50,7 +52,7 @@ void PlayerWindow::PlayEpisode(int row) {
   episodeList->SetCellText(CurrentRow, kStatusColumn,
                            episodeList->CellText(CurrentRow, kDurationColumn));
   episodeList->SetCellText(row, kStatusColumn, app_text::kPlaying);
-  playPauseButton->SetPicture(PauseImage());
+  SetPlayPausePicture(PauseImage());
   CurrentRow = row;
   elapsedLabel->SetCaption(app_text::kZeroTime);
   statusLabel->SetCaption(title);
@@ -78,8 +80,12 @@ void PlayerWindow::OnCoverArrived(std::uint64_t start, const Text& audioUrl,
                                   const ByteSet& picture) {
   if (start != startSerial_) return;
   cover->SetPicture(picture);
+  // The title shown beside it names the picture.
+  cover->setAccessibleName(statusLabel->text());
   startStep_ = StartStep::kMedia;
   media_->Close();
+  // The desktop's mixer lists the stream under the episode's title.
+  media_->SetTitle(statusLabel->Caption());
   media_->Open(audioUrl);
   media_->Play();
 }
@@ -142,14 +148,28 @@ int PlayerWindow::DrawShuffleRow() {
 }
 
 void PlayerWindow::OnPlayPauseClicked() {
+  // Playback has stopped (the end of the list, a stop from the desktop): nothing is open
+  // that could resume, so the row shown starts again.
+  if (media_->State() == 0 && !StartUnderWay() && CurrentRow >= 0 && CurrentRow <= LastRow) {
+    PlayEpisode(CurrentRow);
+    return;
+  }
   if (media_->State() != 1) {
     media_->Play();
-    playPauseButton->SetPicture(PauseImage());
+    SetPlayPausePicture(PauseImage());
   } else {
     media_->TogglePause();
-    playPauseButton->SetPicture(PlayImage());
+    SetPlayPausePicture(PlayImage());
   }
   emit playbackChanged();
+}
+
+void PlayerWindow::SetPlayPausePicture(const ByteSet& picture) {
+  playPauseButton->SetPicture(picture);
+  // Named for what a press does next.
+  const QString name = QString::fromUtf8(picture == PlayImage() ? "播放" : "暂停");
+  playPauseButton->setAccessibleName(name);
+  playPauseButton->setToolTip(name);
 }
 
 void PlayerWindow::OnNextClicked() {
@@ -161,12 +181,15 @@ void PlayerWindow::OnPreviousClicked() {
 }
 
 void PlayerWindow::OnSeekPressed(int direction) {
+  seekHeld_ = false;
   SeekDirection = direction;
   seekTimer->SetInterval(kSeekTick);
   playTimer->SetInterval(0);
 }
 
 void PlayerWindow::OnSeekTimerTick() {
+  // From the first step on the press is a hold, not a click.
+  seekHeld_ = true;
   // The label shows where the slider was before this step, so it trails by one tick.
   const int position = progress->Position();
   elapsedLabel->SetCaption(TimeText(position));
@@ -179,13 +202,37 @@ void PlayerWindow::OnSeekTimerTick() {
 void PlayerWindow::OnSeekReleased() {
   SeekDirection = 0;
   seekTimer->SetInterval(0);
-  media_->Play(progress->Position() * 1000);
+  if (media_->Play(progress->Position() * 1000)) SetPlayPausePicture(PauseImage());
   playTimer->SetInterval(kPlayTick);
   emit positionJumped();
 }
 
+void PlayerWindow::OnSeekButtonClicked(int direction) {
+  // The click that ends a hold leaves the row alone: the release has just sent the media
+  // to where the hold took the slider.
+  if (seekHeld_) {
+    seekHeld_ = false;
+    return;
+  }
+  if (direction > 0) {
+    OnNextClicked();
+  } else {
+    OnPreviousClicked();
+  }
+}
+
 void PlayerWindow::OnProgressMoved() {
-  media_->Play(progress->Position() * 1000);
+  if (media_->Play(progress->Position() * 1000)) SetPlayPausePicture(PauseImage());
+  emit positionJumped();
+}
+
+void PlayerWindow::JumpTo(int seconds) {
+  progress->SetPosition(seconds);
+  if (media_->State() != 3) {
+    OnProgressMoved();
+    return;
+  }
+  media_->Seek(progress->Position() * 1000);
   emit positionJumped();
 }
 
@@ -194,16 +241,24 @@ void PlayerWindow::OnProgressMoved() {
 void PlayerWindow::OnLoopClicked() {
   const ByteSet& shown = loopButton->Picture();
   if (shown == LoopImageInOrder()) {
-    LoopMode = 2;
-    loopButton->SetPicture(LoopImageRepeatOne());
+    SetLoopMode(2);
   } else if (shown == LoopImageRepeatOne()) {
-    LoopMode = 3;
-    loopButton->SetPicture(LoopImageShuffle());
+    SetLoopMode(3);
   } else if (shown == LoopImageShuffle()) {
-    LoopMode = 1;
-    loopButton->SetPicture(LoopImageInOrder());
+    SetLoopMode(1);
   }
+}
+
+void PlayerWindow::SetLoopMode(int mode) {
+  const ByteSet* picture = nullptr;
+  if (mode == 1) picture = &LoopImageInOrder();
+  if (mode == 2) picture = &LoopImageRepeatOne();
+  if (mode == 3) picture = &LoopImageShuffle();
+  if (!picture) return;
+  LoopMode = mode;
+  loopButton->SetPicture(*picture);
   NameLoopButton();
+  emit loopModeChanged();
 }
 
 }  // namespace newsbar

@@ -58,7 +58,40 @@ QHeaderView::section {
 }
 QHeaderView::section:first { padding-left: 14px; }
 QTreeWidget::branch:selected { background: #d8e7fb; }
+QTreeWidget::item:selected { background: #d8e7fb; color: #1d2430; }
+QTreeWidget::item:focus { border-top: 1px solid #1f7ae0; border-bottom: 1px solid #1f7ae0; }
+QSlider::handle:horizontal:focus { background: #1f7ae0; border: 2px solid #0b4f9c; }
 )";
+
+// The bar's own colours for every role, so that a desktop theme (a dark one above all)
+// cannot give it light text on its light background, or a dark list or scroll bar.
+QPalette BarPalette() {
+  struct Role {
+    QPalette::ColorRole role;
+    QRgb normal;
+    QRgb disabled;
+  };
+  static constexpr Role kRoles[] = {
+      {QPalette::Window, 0xf6f7f9, 0xf6f7f9},      {QPalette::WindowText, 0x1d2430, 0x9aa3af},
+      {QPalette::Base, 0xffffff, 0xf6f7f9},        {QPalette::AlternateBase, 0xf6f7f9, 0xf6f7f9},
+      {QPalette::Text, 0x1d2430, 0x9aa3af},        {QPalette::PlaceholderText, 0x6b7482, 0x9aa3af},
+      {QPalette::Button, 0xeef0f3, 0xeef0f3},      {QPalette::ButtonText, 0x1d2430, 0x9aa3af},
+      {QPalette::BrightText, 0xffffff, 0xffffff},  {QPalette::Light, 0xffffff, 0xffffff},
+      {QPalette::Midlight, 0xeef0f3, 0xeef0f3},    {QPalette::Mid, 0xc9ced6, 0xc9ced6},
+      {QPalette::Dark, 0x9aa3af, 0x9aa3af},        {QPalette::Shadow, 0x5b6472, 0x5b6472},
+      {QPalette::Highlight, 0x1f7ae0, 0xc9ced6},   {QPalette::HighlightedText, 0xffffff, 0xffffff},
+      {QPalette::Link, 0x1f7ae0, 0x9aa3af},        {QPalette::LinkVisited, 0x1a5fb4, 0x9aa3af},
+      {QPalette::ToolTipBase, 0xffffff, 0xffffff}, {QPalette::ToolTipText, 0x1d2430, 0x1d2430},
+  };
+  QPalette palette;
+  for (const Role& entry : kRoles) {
+    for (QPalette::ColorGroup group : {QPalette::Active, QPalette::Inactive}) {
+      palette.setColor(group, entry.role, QColor(entry.normal));
+    }
+    palette.setColor(QPalette::Disabled, entry.role, QColor(entry.disabled));
+  }
+  return palette;
+}
 
 }  // namespace
 
@@ -126,7 +159,7 @@ void PlayerWindow::CreateControls() {
   previousButton->setEnabled(false);
 
   playPauseButton = Place<PictureButton>(this, "按钮_播放暂停", 228, 82, 43, 24);
-  playPauseButton->SetPicture(PauseImage());
+  SetPlayPausePicture(PauseImage());
   playPauseButton->setEnabled(false);
 
   nextButton = Place<PictureButton>(this, "按钮_下一个", 278, 82, 48, 24);
@@ -152,10 +185,11 @@ void PlayerWindow::CreateControls() {
 }
 
 void PlayerWindow::ApplyLook() {
-  QPalette colours = palette();
-  colours.setColor(QPalette::Window, QColor(0xf6, 0xf7, 0xf9));
-  colours.setColor(QPalette::WindowText, QColor(0x1d, 0x24, 0x30));
+  // On every widget, not only the window: a widget under a style sheet, or one for which
+  // the theme has colours of its own (lists, scroll bars), does not inherit the window's.
+  const QPalette colours = BarPalette();
   setPalette(colours);
+  for (QWidget* widget : findChildren<QWidget*>()) widget->setPalette(colours);
   setAutoFillBackground(true);
   setStyleSheet(QString::fromLatin1(kStyle));
 
@@ -188,13 +222,15 @@ void PlayerWindow::ApplyLook() {
   episodeList->header()->setFont(PixelFont(11));
   // Picture-only controls still need a name for tooltips and screen readers.
   const std::pair<QWidget*, const char*> names[] = {
-      {retryButton, "重试"},          {closeButton, "关闭"},  {previousButton, "上一个"},
-      {playPauseButton, "播放/暂停"}, {nextButton, "下一个"}, {listButton, "列表"},
-      {collapseButton, "收起列表"},   {progress, "播放进度"}, {episodeList, "节目列表"}};
+      {retryButton, "重试"},  {closeButton, "关闭"},    {previousButton, "上一个"},
+      {nextButton, "下一个"}, {listButton, "列表"},     {collapseButton, "收起列表"},
+      {progress, "播放进度"}, {episodeList, "节目列表"}};
   for (const auto& [control, name] : names) {
     control->setToolTip(QString::fromUtf8(name));
     control->setAccessibleName(QString::fromUtf8(name));
   }
+  // Until an episode's cover shows (then the episode's title names it).
+  cover->setAccessibleName(QString::fromUtf8("封面"));
   for (PictureButton* button : {retryButton, closeButton, loopButton, previousButton,
                                 playPauseButton, nextButton, listButton, collapseButton}) {
     button->setCursor(Qt::PointingHandCursor);
@@ -221,6 +257,7 @@ void PlayerWindow::SetUpKeyboard() {
   QWidget* order[] = {playPauseButton, previousButton, nextButton,     progress,    loopButton,
                       listButton,      episodeList,    collapseButton, retryButton, closeButton};
   for (std::size_t i = 1; i < std::size(order); ++i) setTabOrder(order[i - 1], order[i]);
+  UpdateReachableControls();
 }
 
 void PlayerWindow::keyPressEvent(QKeyEvent* event) {
@@ -230,6 +267,11 @@ void PlayerWindow::keyPressEvent(QKeyEvent* event) {
     return;
   }
   Window::keyPressEvent(event);
+}
+
+void PlayerWindow::resizeEvent(QResizeEvent* event) {
+  Window::resizeEvent(event);
+  UpdateReachableControls();
 }
 
 void PlayerWindow::closeEvent(QCloseEvent* event) {
@@ -246,19 +288,21 @@ void PlayerWindow::ConnectHandlers() {
 
   connect(playPauseButton, &QAbstractButton::clicked, this, &PlayerWindow::OnPlayPauseClicked);
   // A click raises pressed, released, clicked in that order: the release restarts the
-  // media at the slider's position, then the click changes the episode.
+  // media at the slider's position, then the click changes the episode, unless the press
+  // was a hold that moved the slider.
   connect(nextButton, &QAbstractButton::pressed, this, [this] { OnSeekPressed(+1); });
   connect(nextButton, &QAbstractButton::released, this, &PlayerWindow::OnSeekReleased);
-  connect(nextButton, &QAbstractButton::clicked, this, &PlayerWindow::OnNextClicked);
+  connect(nextButton, &QAbstractButton::clicked, this, [this] { OnSeekButtonClicked(+1); });
   connect(previousButton, &QAbstractButton::pressed, this, [this] { OnSeekPressed(-1); });
   connect(previousButton, &QAbstractButton::released, this, &PlayerWindow::OnSeekReleased);
-  connect(previousButton, &QAbstractButton::clicked, this, &PlayerWindow::OnPreviousClicked);
+  connect(previousButton, &QAbstractButton::clicked, this, [this] { OnSeekButtonClicked(-1); });
   connect(seekTimer, &Timer::tick, this, &PlayerWindow::OnSeekTimerTick);
   connect(playTimer, &Timer::tick, this, &PlayerWindow::OnPlayTimerTick);
   connect(progress, &Slider::userPositionChanged, this, &PlayerWindow::OnProgressMoved);
   connect(loopButton, &QAbstractButton::clicked, this, &PlayerWindow::OnLoopClicked);
 
   connect(episodeList, &ListView::rowDoubleClicked, this, &PlayerWindow::OnListDoubleClicked);
+  connect(episodeList, &ListView::returnPressed, this, &PlayerWindow::OnListReturnPressed);
   connect(listButton, &QAbstractButton::clicked, this, &PlayerWindow::OnListButtonClicked);
   connect(collapseButton, &QAbstractButton::clicked, this, &PlayerWindow::OnCollapseClicked);
 }

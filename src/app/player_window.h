@@ -43,6 +43,12 @@ class PlayerWindow : public Window {
   void OnProgressMoved();
   // The episode has ended: the loop mode picks the row to start (or stops playback).
   void OnEpisodeEnded();
+  // The slider and the media to `seconds`: paused media stays paused there, otherwise it
+  // plays from there, as after a move of the slider.
+  void JumpTo(int seconds);
+  // 1 in order, 2 repeat one, 3 shuffle: LoopMode and the loop button's picture, as the
+  // button's clicks set them. Other values change nothing.
+  void SetLoopMode(int mode);
 
   // The controls, in the order of the window's table.
   PictureBox* cover;               // 图片框1
@@ -68,6 +74,8 @@ class PlayerWindow : public Window {
   void playbackChanged();
   // The media was sent to the slider's position (seek released, slider moved).
   void positionJumped();
+  // The loop button shows another mode (after the change).
+  void loopModeChanged();
 
  protected:
   // Space plays and pauses when no control takes it (a focused button clicks itself).
@@ -75,6 +83,7 @@ class PlayerWindow : public Window {
   // A close from the desktop (title bar, Alt+F4, taskbar, logout) ends the process as the
   // close button does, in every phase.
   void closeEvent(QCloseEvent* event) override;
+  void resizeEvent(QResizeEvent* event) override;
 
  private:
   // Start-up and hand-over (startup.cpp).
@@ -92,15 +101,23 @@ class PlayerWindow : public Window {
   void OnPlayTimerTick();
   void OnSeekPressed(int direction);
   void OnSeekReleased();
+  void OnSeekButtonClicked(int direction);
   void OnSeekTimerTick();
   void OnLoopClicked();
   // The loop button's accessible name and tooltip say the mode its picture shows.
   void NameLoopButton();
+  // The play/pause button's picture, with the accessible name and tooltip of what a
+  // press does next ("播放" under the play picture, "暂停" under the pause picture).
+  void SetPlayPausePicture(const ByteSet& picture);
   int DrawShuffleRow();
 
   // List and window heights (list_modes.cpp).
   void SetUpListColumns();
   void OnListDoubleClicked();
+  void OnListReturnPressed();
+  // The list and the collapse bar take the keyboard (and show in the accessibility tree)
+  // only while the window is tall enough to show them.
+  void UpdateReachableControls();
   void OnListButtonClicked();
   void OnCollapseClicked();
 
@@ -118,6 +135,8 @@ class PlayerWindow : public Window {
   // dropped.
   std::uint64_t startSerial_ = 0;
   StartStep startStep_ = StartStep::kDone;
+  // The seek button held down has moved the slider at least once: its click is no click.
+  bool seekHeld_ = false;
 };
 
 }  // namespace newsbar

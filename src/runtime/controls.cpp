@@ -1,7 +1,10 @@
 #include "runtime/controls.h"
 
+#include <QAccessible>
+#include <QAccessibleWidget>
 #include <QBuffer>
 #include <QIcon>
+#include <QKeyEvent>
 #include <QMouseEvent>
 #include <QMovie>
 #include <QPaintEngine>
@@ -20,7 +23,55 @@ namespace newsbar {
 
 // ------------------------------------------------------------------------------- Window
 
-Window::Window(QWidget* parent) : QWidget(parent, Qt::Window | Qt::FramelessWindowHint) {}
+namespace {
+
+// What assistive technology sees of the window: a window (not a mere client area), and
+// of its controls only those a person can see: not the hidden ones, nor those that lie
+// beyond the window's edge.
+class WindowAccessible : public QAccessibleWidget {
+ public:
+  explicit WindowAccessible(QWidget* window) : QAccessibleWidget(window, QAccessible::Window) {}
+
+  int childCount() const override { return static_cast<int>(Shown().size()); }
+  QAccessibleInterface* child(int index) const override {
+    const QList<QWidget*> shown = Shown();
+    if (index < 0 || index >= shown.size()) return nullptr;
+    return QAccessible::queryAccessibleInterface(shown.at(index));
+  }
+  int indexOfChild(const QAccessibleInterface* child) const override {
+    if (!child || !child->object() || !child->object()->isWidgetType()) return -1;
+    return static_cast<int>(Shown().indexOf(static_cast<QWidget*>(child->object())));
+  }
+
+ private:
+  QList<QWidget*> Shown() const {
+    QList<QWidget*> shown;
+    const QRect inside = widget()->rect();
+    for (QObject* object : widget()->children()) {
+      auto* control = qobject_cast<QWidget*>(object);
+      if (!control || control->isWindow() || control->isHidden()) continue;
+      if (!inside.contains(control->geometry().center())) continue;
+      shown.append(control);
+    }
+    return shown;
+  }
+};
+
+QAccessibleInterface* WindowAccessibleFactory(const QString& className, QObject* object) {
+  if (className == QLatin1String("newsbar::Window") && object && object->isWidgetType())
+    return new WindowAccessible(static_cast<QWidget*>(object));
+  return nullptr;
+}
+
+}  // namespace
+
+Window::Window(QWidget* parent) : QWidget(parent, Qt::Window | Qt::FramelessWindowHint) {
+  static const bool factoryInstalled = [] {
+    QAccessible::installFactory(&WindowAccessibleFactory);
+    return true;
+  }();
+  (void)factoryInstalled;
+}
 
 void Window::CreateAndShow() {
   if (!created_) {
@@ -399,6 +450,41 @@ auto ListView::OnWindowThread(F f) -> std::invoke_result_t<F> {
   }
 }
 
+void ListView::SetColumns(const std::vector<Column>& columns) {
+  columns_ = columns;
+  viewColumns_.clear();
+  QStringList headers;
+  std::vector<int> widths;
+  for (const Column& column : columns) {
+    viewColumns_.push_back(column.width > 0 ? static_cast<int>(headers.size()) : -1);
+    if (column.width > 0) {
+      headers.append(column.header);
+      widths.push_back(column.width);
+    }
+  }
+  setColumnCount(static_cast<int>(headers.size()));
+  setHeaderLabels(headers);
+  for (std::size_t view = 0; view < widths.size(); ++view)
+    setColumnWidth(static_cast<int>(view), widths[view]);
+}
+
+const ListView::Column* ListView::ColumnAt(int column) const {
+  if (column < 0 || static_cast<std::size_t>(column) >= columns_.size()) return nullptr;
+  return &columns_[static_cast<std::size_t>(column)];
+}
+
+int ListView::ViewColumn(int column) const {
+  if (column < 0) return -1;
+  if (columns_.empty()) return column < columnCount() ? column : -1;
+  if (static_cast<std::size_t>(column) >= viewColumns_.size()) return -1;
+  return viewColumns_[static_cast<std::size_t>(column)];
+}
+
+namespace {
+// Cells of columns that are not the view's are kept as data of the row's first cell.
+constexpr int kKeptCellRole = Qt::UserRole + 1;
+}  // namespace
+
 int ListView::RowCount() {
   return OnWindowThread([this] { return topLevelItemCount(); });
 }
@@ -413,7 +499,9 @@ int ListView::AppendRow() {
 Text ListView::CellText(int row, int column) {
   const QString text = OnWindowThread([this, row, column] {
     const QTreeWidgetItem* item = row >= 0 ? topLevelItem(row) : nullptr;
-    return (item && column >= 0) ? item->text(column) : QString();
+    if (!item || column < 0) return QString();
+    const int view = ViewColumn(column);
+    return view >= 0 ? item->text(view) : item->data(0, kKeptCellRole + column).toString();
   });
   return FromQString(text);
 }
@@ -422,7 +510,13 @@ void ListView::SetCellText(int row, int column, std::string_view gbk) {
   QString text = ToQString(gbk);
   OnWindowThread([this, row, column, text = std::move(text)] {
     QTreeWidgetItem* item = row >= 0 ? topLevelItem(row) : nullptr;
-    if (item && column >= 0) item->setText(column, text);
+    if (!item || column < 0) return;
+    const int view = ViewColumn(column);
+    if (view >= 0) {
+      item->setText(view, text);
+    } else {
+      item->setData(0, kKeptCellRole + column, text);
+    }
   });
 }
 
@@ -436,6 +530,21 @@ int ListView::SelectedRow() {
 void ListView::mouseDoubleClickEvent(QMouseEvent* event) {
   QTreeWidget::mouseDoubleClickEvent(event);
   if (event->button() == Qt::LeftButton) emit rowDoubleClicked();
+}
+
+void ListView::keyPressEvent(QKeyEvent* event) {
+  const bool enter = event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter;
+  if (!enter || (event->modifiers() & ~Qt::KeypadModifier) != Qt::NoModifier) {
+    QTreeWidget::keyPressEvent(event);
+    return;
+  }
+  event->accept();
+  // Held down, it does not start the row again and again.
+  if (event->isAutoRepeat()) return;
+  // The row with the focus frame may not be selected yet (after a Tab into the list).
+  if (QTreeWidgetItem* current = currentItem(); current && !current->isSelected())
+    setCurrentItem(current, 0, QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
+  emit returnPressed();
 }
 
 }  // namespace newsbar

@@ -15,6 +15,7 @@
 #include <memory>
 #include <string_view>
 #include <type_traits>
+#include <vector>
 
 #include "runtime/window_calls.h"
 #include "util/types.h"
@@ -26,6 +27,8 @@ namespace newsbar {
 
 // Top-level window: frameless, dragged by its background. `created` is raised once, when
 // the window and all its controls exist, before it is first shown (see Window::Create).
+// Assistive technology sees a window named by its title, holding only the controls that
+// are neither hidden nor beyond the window's edge.
 class Window : public QWidget {
   Q_OBJECT
  public:
@@ -178,10 +181,24 @@ class Timer : public QObject {
 // thread is carried to the window's thread and waits for it (so the window's thread must
 // keep processing events while a worker uses the list: it waits only in WaitWithMessages).
 // Cells may be set in any column, also beyond the visible ones.
+//
+// Columns are numbered as SetColumns lists them. A hidden column (width 0) is no column
+// of the view: its cells go with their row but are neither shown nor offered to
+// assistive technology. Without SetColumns the view's own columns count, and cells
+// beyond them are kept the same way.
 class ListView : public QTreeWidget {
   Q_OBJECT
  public:
+  struct Column {
+    QString header;
+    int width = 0;  // 0: hidden
+  };
+
   explicit ListView(QWidget* parent = nullptr);
+  // On the window's thread, before rows are added.
+  void SetColumns(const std::vector<Column>& columns);
+  // The column as set, or nullptr for a column not set.
+  const Column* ColumnAt(int column) const;
   int RowCount();
   // Index of the new, empty row.
   int AppendRow();
@@ -191,16 +208,24 @@ class ListView : public QTreeWidget {
  signals:
   // A left double-click anywhere in the list; the handler reads SelectedRow.
   void rowDoubleClicked();
+  // Return or Enter in the list, which first selects the row that has the keyboard's
+  // focus; the handler reads SelectedRow.
+  void returnPressed();
 
  protected:
   void mouseDoubleClickEvent(QMouseEvent* event) override;
+  void keyPressEvent(QKeyEvent* event) override;
 
  private:
+  // The view's column that shows a column, or -1 for a hidden one or one beyond the view.
+  int ViewColumn(int column) const;
   // Runs f on the window's thread and gives its result.
   template <typename F>
   auto OnWindowThread(F f) -> std::invoke_result_t<F>;
 
   WindowCalls calls_;
+  std::vector<Column> columns_;
+  std::vector<int> viewColumns_;  // by column of SetColumns
 };
 
 }  // namespace newsbar

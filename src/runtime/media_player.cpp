@@ -77,7 +77,10 @@ constexpr const char* kMpvOptions[][2] = {
     {"cache-secs", "30"},
     {"demuxer-max-bytes", "4MiB"},
     {"demuxer-max-back-bytes", "3MiB"},
+    // The desktop's mixer shows the stream as "newsbar", named by the media's title
+    // (SetTitle) rather than by its file name and the library's own name.
     {"audio-client-name", "newsbar"},
+    {"title", "${media-title}"},
 };
 
 // Opens the library and starts an instance: the slow part of a cold start, run off the
@@ -198,6 +201,9 @@ struct MediaPlayer::Impl {
   std::optional<double> timePos;
   std::chrono::steady_clock::time_point timePosAt;
   bool positionAsked = false;  // a reading is on its way
+  // Sent somewhere while paused: the position is where it was sent until playing resumes
+  // (paused, mpv reads back the start of the audio block the target lies in).
+  bool heldAtSeekTarget = false;
   bool eof = false;
   std::optional<bool> seekable;
 
@@ -216,6 +222,8 @@ struct MediaPlayer::Impl {
   QTimer seekTimer;
   std::chrono::milliseconds openBound{10000};
   std::chrono::milliseconds seekBound{5000};
+  double volume = 1.0;
+  std::optional<std::string> title;  // UTF-8, for the desktop's mixer
 
   std::uint64_t Tag(Reply reply) const { return (serial << kReplyBits) | reply; }
 
@@ -234,8 +242,22 @@ struct MediaPlayer::Impl {
   void SetPause(bool pause) {
     // The position carried forward so far holds from here (paused) or moves on from here.
     NotePosition(CurrentSeconds());
+    if (!pause) heldAtSeekTarget = false;
     paused = pause;
     SendPause();
+  }
+
+  void SendVolume() {
+    if (!mpv) return;
+    double percent = volume * 100;
+    api->setPropertyAsync(mpv.get(), kIgnored, "volume", MPV_FORMAT_DOUBLE, &percent);
+  }
+
+  void SendTitle() {
+    if (!mpv || !title) return;
+    // Taken as it is: this option expands no properties.
+    const char* text = title->c_str();
+    api->setPropertyAsync(mpv.get(), kIgnored, "force-media-title", MPV_FORMAT_STRING, &text);
   }
 
   void Load(const std::string& target) { Command(kLoad, {"loadfile", target.c_str(), "replace"}); }
@@ -253,6 +275,8 @@ struct MediaPlayer::Impl {
     api->observeProperty(mpv.get(), kEofReached, "eof-reached", MPV_FORMAT_FLAG);
     api->observeProperty(mpv.get(), kSeekable, "seekable", MPV_FORMAT_FLAG);
     api->setWakeupCallback(mpv.get(), &Impl::Wakeup, this);
+    if (volume != 1.0) SendVolume();
+    SendTitle();
     if (phase == Phase::kOpening) {
       SendPause();
       Load(std::exchange(pendingLoad, std::string()));
@@ -282,7 +306,7 @@ struct MediaPlayer::Impl {
 
   // Asks mpv for the position, unless a reading is recent or already on its way.
   void RefreshPosition() {
-    if (phase != Phase::kLoaded || positionAsked) return;
+    if (phase != Phase::kLoaded || positionAsked || heldAtSeekTarget) return;
     if (timePos && std::chrono::steady_clock::now() - timePosAt < kPositionRefresh) return;
     positionAsked = true;
     api->getPropertyAsync(mpv.get(), Tag(kTimePos), "time-pos", MPV_FORMAT_DOUBLE);
@@ -397,7 +421,7 @@ struct MediaPlayer::Impl {
   void OnPosition(const mpv_event& event) {
     positionAsked = false;
     // A reading taken while a seek was under way may be from before it.
-    if (phase != Phase::kLoaded || Seeking()) return;
+    if (phase != Phase::kLoaded || Seeking() || heldAtSeekTarget) return;
     const auto* property = static_cast<const mpv_event_property*>(event.data);
     if (event.error >= 0 && property && property->format == MPV_FORMAT_DOUBLE) {
       NotePosition(*static_cast<const double*>(property->data));
@@ -470,6 +494,7 @@ struct MediaPlayer::Impl {
     seekTimer.stop();
     // Until mpv reports again, the position is where the seek went.
     NotePosition(seekTarget);
+    heldAtSeekTarget = paused && !stopped;
     RefreshPosition();
     if (pendingSeek && phase == Phase::kLoaded) SendSeek(*std::exchange(pendingSeek, std::nullopt));
   }
@@ -483,6 +508,7 @@ struct MediaPlayer::Impl {
     stopped = true;
     timePos.reset();
     positionAsked = false;
+    heldAtSeekTarget = false;
     eof = false;
     seekable.reset();
     seekInFlight = false;
@@ -662,6 +688,30 @@ bool MediaPlayer::Stop() {
   p.stopped = true;
   p.RequestSeek(0);
   return true;
+}
+
+bool MediaPlayer::Seek(int fromMs) {
+  Impl& p = *impl_;
+  if (p.phase == Impl::Phase::kClosed) return false;
+  p.RequestSeek(fromMs / 1000.0);
+  return true;
+}
+
+void MediaPlayer::SetVolume(double volume) {
+  Impl& p = *impl_;
+  if (!std::isfinite(volume)) return;
+  p.volume = std::clamp(volume, 0.0, 1.0);
+  p.SendVolume();
+}
+
+double MediaPlayer::Volume() const {
+  return impl_->volume;
+}
+
+void MediaPlayer::SetTitle(std::string_view title) {
+  Impl& p = *impl_;
+  p.title = GbkToUtf8Text(title);
+  p.SendTitle();
 }
 
 int MediaPlayer::SeeksSent() const {

@@ -58,6 +58,15 @@ class MediaPlayer : public QObject {
   bool TogglePause();
   // Stops and rewinds to the start; false when nothing is open.
   bool Stop();
+  // To fromMs without playing or pausing (paused media stays paused); false when nothing
+  // is open. Queues up as Play's seeks do.
+  bool Seek(int fromMs);
+  // Loudness from 0 (silent) to 1 (full), kept across opens; 1 at first.
+  void SetVolume(double volume);
+  double Volume() const;
+  // The title the media is known by outside the program (the desktop's mixer), for what
+  // is opened next. A program text (GBK).
+  void SetTitle(std::string_view title);
 
   // Seeks sent to mpv since this player was made (for tests and the benchmark).
   int SeeksSent() const;

@@ -6,6 +6,8 @@
 #include <QAccessible>
 #include <QApplication>
 #include <QTest>
+#include <algorithm>
+#include <vector>
 
 #include "app/images.h"
 #include "app/player_state.h"
@@ -28,11 +30,11 @@ QAccessible::Role AccessibleRole(QWidget* widget) {
 TEST(Accessibility, ButtonsSliderAndListCarryNamesAndTooltips) {
   PlayerWindow window(nullptr);
   const std::pair<QWidget*, const char*> expected[] = {
-      {window.playPauseButton, "播放/暂停"}, {window.previousButton, "上一个"},
-      {window.nextButton, "下一个"},         {window.loopButton, "循环方式：顺序播放"},
-      {window.listButton, "列表"},           {window.closeButton, "关闭"},
-      {window.retryButton, "重试"},          {window.collapseButton, "收起列表"},
-      {window.progress, "播放进度"},         {window.episodeList, "节目列表"}};
+      {window.playPauseButton, "暂停"}, {window.previousButton, "上一个"},
+      {window.nextButton, "下一个"},    {window.loopButton, "循环方式：顺序播放"},
+      {window.listButton, "列表"},      {window.closeButton, "关闭"},
+      {window.retryButton, "重试"},     {window.collapseButton, "收起列表"},
+      {window.progress, "播放进度"},    {window.episodeList, "节目列表"}};
   for (const auto& [widget, name] : expected) {
     SCOPED_TRACE(widget->objectName().toStdString());
     EXPECT_EQ(AccessibleName(widget), name);
@@ -41,6 +43,7 @@ TEST(Accessibility, ButtonsSliderAndListCarryNamesAndTooltips) {
   EXPECT_EQ(AccessibleRole(window.playPauseButton), QAccessible::Button);
   EXPECT_EQ(AccessibleRole(window.progress), QAccessible::Slider);
   EXPECT_EQ(AccessibleRole(window.episodeList), QAccessible::Tree);
+  EXPECT_EQ(AccessibleName(window.cover), "封面");
 }
 
 TEST(Accessibility, LoopButtonNamesTheModeItsPictureShows) {
@@ -86,24 +89,104 @@ TEST_F(Keyboard, SpacePlaysAndPausesTabWalksTheControlsAndAFocusedButtonTakesSpa
   EXPECT_EQ(window.Media().State(), 1);
   EXPECT_EQ(window.playPauseButton->Picture(), PauseImage());
 
-  // Play/pause first, close last; the hidden retry button is passed over.
-  const QWidget* order[] = {window.playPauseButton, window.previousButton, window.nextButton,
-                            window.progress,        window.loopButton,     window.listButton,
-                            window.episodeList,     window.collapseButton, window.closeButton};
-  for (const QWidget* expected : order) {
-    Press(window, Qt::Key_Tab);
-    EXPECT_EQ(QApplication::focusWidget(), expected)
-        << "expected " << expected->objectName().toStdString() << ", got "
-        << (QApplication::focusWidget() ? QApplication::focusWidget()->objectName().toStdString()
-                                        : "nothing");
-  }
+  // Play/pause first, close last; the hidden retry button is passed over, and so are the
+  // list and the collapse bar while the window is collapsed.
+  auto tabsThrough = [&](std::vector<const QWidget*> order) {
+    for (const QWidget* expected : order) {
+      Press(window, Qt::Key_Tab);
+      EXPECT_EQ(QApplication::focusWidget(), expected)
+          << "expected " << expected->objectName().toStdString() << ", got "
+          << (QApplication::focusWidget() ? QApplication::focusWidget()->objectName().toStdString()
+                                          : "nothing");
+    }
+  };
+  tabsThrough({window.playPauseButton, window.previousButton, window.nextButton, window.progress,
+               window.loopButton, window.listButton, window.closeButton, window.playPauseButton});
+  window.listButton->setFocus(Qt::TabFocusReason);
+  Press(window, Qt::Key_Space);
+  ASSERT_EQ(window.height(), 332);
+  tabsThrough({window.episodeList, window.collapseButton, window.closeButton});
+
+  // In the list: Tab puts the focus on the first row, Down selects the second, Return
+  // plays it, as a double-click does.
+  window.episodeList->setFocus(Qt::TabFocusReason);
+  Press(window, Qt::Key_Down);
+  EXPECT_EQ(window.episodeList->SelectedRow(), 1);
+  Press(window, Qt::Key_Return);
+  EXPECT_EQ(CurrentRow, 1);
+  EXPECT_EQ(Utf8(window.statusLabel->Caption()), "晚报");
+  ASSERT_TRUE(WaitForStart(window));
+  EXPECT_EQ(window.Media().State(), 1);
 
   // On a focused button Space clicks that button, as anywhere else on the desktop.
   window.nextButton->setFocus(Qt::TabFocusReason);
   Press(window, Qt::Key_Space);
-  EXPECT_EQ(CurrentRow, 1);
+  EXPECT_EQ(CurrentRow, 0);
   ASSERT_TRUE(WaitForStart(window));
   EXPECT_EQ(window.Media().State(), 1);
+
+  // Collapsing takes the list out of reach again, and the focus with it.
+  window.episodeList->setFocus(Qt::TabFocusReason);
+  QTest::mouseClick(window.collapseButton, Qt::LeftButton);
+  EXPECT_EQ(window.episodeList->focusPolicy(), Qt::NoFocus);
+  EXPECT_FALSE(window.episodeList->hasFocus());
+}
+
+// The tree a screen reader walks: a named window, the controls in view with their names,
+// and nothing of what only the program uses.
+TEST_F(Keyboard, TheAccessibleTreeHoldsWhatAPersonNeeds) {
+  const std::string title = "7月20日小涟早报：头条";
+  PlayerWindow window(ListingWorker({{{title, server_.Url("a.wav"), "", 20}}}));
+  window.CreateAndShow();
+  ASSERT_TRUE(WaitUntil([&] { return window.Media().State() == 1; }));
+  QAccessibleInterface* root = QAccessible::queryAccessibleInterface(&window);
+  ASSERT_NE(root, nullptr);
+  EXPECT_EQ(root->role(), QAccessible::Window);
+  EXPECT_EQ(root->text(QAccessible::Name).toStdString(), "newsbar");
+
+  auto children = [&] {
+    std::vector<QObject*> shown;
+    for (int i = 0; i < root->childCount(); ++i) {
+      QAccessibleInterface* child = root->child(i);
+      EXPECT_EQ(root->indexOfChild(child), i);
+      shown.push_back(child ? child->object() : nullptr);
+    }
+    return shown;
+  };
+  auto has = [](const std::vector<QObject*>& shown, QObject* control) {
+    return std::find(shown.begin(), shown.end(), control) != shown.end();
+  };
+  std::vector<QObject*> shown = children();
+  EXPECT_TRUE(has(shown, window.cover));
+  EXPECT_TRUE(has(shown, window.playPauseButton));
+  for (QObject* unseen :
+       {static_cast<QObject*>(window.doneBox), static_cast<QObject*>(window.retryButton),
+        static_cast<QObject*>(window.episodeList), static_cast<QObject*>(window.collapseButton)}) {
+    EXPECT_FALSE(has(shown, unseen)) << unseen->objectName().toStdString();
+  }
+  EXPECT_EQ(AccessibleName(window.cover), title);
+
+  // The play/pause button says what a press does.
+  EXPECT_EQ(AccessibleName(window.playPauseButton), "暂停");
+  QTest::mouseClick(window.playPauseButton, Qt::LeftButton);
+  EXPECT_EQ(AccessibleName(window.playPauseButton), "播放");
+  EXPECT_EQ(window.playPauseButton->toolTip().toStdString(), "播放");
+
+  // Open, the list shows the title and the status, never the program's own columns.
+  QTest::mouseClick(window.listButton, Qt::LeftButton);
+  ASSERT_EQ(window.height(), 332);
+  shown = children();
+  EXPECT_TRUE(has(shown, window.episodeList));
+  EXPECT_TRUE(has(shown, window.collapseButton));
+  EXPECT_FALSE(has(shown, window.doneBox));
+  QAccessibleInterface* list = QAccessible::queryAccessibleInterface(window.episodeList);
+  ASSERT_NE(list->tableInterface(), nullptr);
+  EXPECT_EQ(list->tableInterface()->columnCount(), 2);
+  std::vector<std::string> texts;
+  for (int i = 0; i < list->childCount(); ++i)
+    texts.push_back(list->child(i)->text(QAccessible::Name).toStdString());
+  const std::vector<std::string> expected = {"标题", "状态", title, "正在播放..."};
+  EXPECT_EQ(texts, expected);
 }
 
 TEST_F(Keyboard, SpaceDoesNothingWhilePlayPauseIsDisabled) {

@@ -97,7 +97,7 @@ class MprisBus : public testing::Test {
 
   std::vector<Row> ThreeRows() {
     return {{"早报第一期", server_.Url("a.wav"), server_.Url("a.png"), 20},
-            {"晚报第二期", server_.Url("b.wav"), server_.Url("b.png"), 20},
+            {"7月20日小涟晚报：第二期", server_.Url("b.wav"), server_.Url("b.png"), 20},
             {"早报第三期", server_.Url("c.wav"), server_.Url("c.png"), 20}};
   }
 
@@ -177,7 +177,7 @@ TEST_F(MprisBus, EachMethodActsAsItsButton) {
 
   Call(QStringLiteral("Next"));
   EXPECT_EQ(CurrentRow, 1);
-  EXPECT_EQ(Utf8(window_->statusLabel->Caption()), "晚报第二期");
+  EXPECT_EQ(Utf8(window_->statusLabel->Caption()), "7月20日小涟晚报：第二期");
   EXPECT_EQ(Utf8(window_->episodeList->CellText(1, 3)), "正在播放...");
   EXPECT_EQ(Utf8(window_->episodeList->CellText(0, 3)), "00分20秒");
   ASSERT_TRUE(WaitForStart(*window_));
@@ -201,6 +201,84 @@ TEST_F(MprisBus, EachMethodActsAsItsButton) {
   EXPECT_EQ(CurrentRow, 0);
   EXPECT_EQ(Utf8(window_->statusLabel->Caption()), "早报第一期");
   EXPECT_EQ(Utf8(window_->episodeList->CellText(0, 3)), "正在播放...");
+  // Stopped, the button offers to play, and Play starts the row again.
+  EXPECT_EQ(window_->playPauseButton->Picture(), PlayImage());
+  const int before = server_.CountFor("a.wav");
+  Call(QStringLiteral("Play"));
+  EXPECT_EQ(CurrentRow, 0);
+  EXPECT_EQ(window_->playPauseButton->Picture(), PauseImage());
+  ASSERT_TRUE(WaitForStart(*window_));
+  EXPECT_GT(server_.CountFor("a.wav"), before);
+  EXPECT_EQ(Get(QStringLiteral("PlaybackStatus")), "(<'Playing'>,)");
+}
+
+// The loop button's modes and the media's volume, read and written from the desktop, and
+// the button's own changes announced.
+TEST_F(MprisBus, LoopStatusShuffleAndVolume) {
+  Start(ThreeRows());
+  MprisListener listener;
+  QDBusConnection client = ClientBus();
+  ASSERT_TRUE(client.connect(mpris_->ServiceName(), kPath,
+                             QStringLiteral("org.freedesktop.DBus.Properties"),
+                             QStringLiteral("PropertiesChanged"), &listener,
+                             SLOT(PropertiesChanged(QString, QVariantMap, QStringList))));
+  client.call(QDBusMessage::createMethodCall(
+      QStringLiteral("org.freedesktop.DBus"), QStringLiteral("/org/freedesktop/DBus"),
+      QStringLiteral("org.freedesktop.DBus"), QStringLiteral("GetId")));
+  auto set = [&](const char* property, const char* value) {
+    Gdbus({QStringLiteral("call"), QStringLiteral("--dest"), mpris_->ServiceName(),
+           QStringLiteral("--object-path"), kPath, QStringLiteral("--method"),
+           QStringLiteral("org.freedesktop.DBus.Properties.Set"), kPlayer,
+           QString::fromLatin1(property), QString::fromLatin1(value)});
+  };
+  EXPECT_EQ(Get(QStringLiteral("LoopStatus")), "(<'None'>,)");
+  EXPECT_EQ(Get(QStringLiteral("Shuffle")), "(<false>,)");
+  EXPECT_EQ(Get(QStringLiteral("Volume")), "(<1.0>,)");
+
+  struct Step {
+    const char* property;
+    const char* value;
+    int mode;  // LoopMode after it
+    const ByteSet& picture;
+  };
+  const Step steps[] = {
+      {"LoopStatus", "<'Track'>", 2, LoopImageRepeatOne()},
+      {"Shuffle", "<true>", 3, LoopImageShuffle()},
+      {"LoopStatus", "<'Playlist'>", 3, LoopImageShuffle()},  // no such mode: unchanged
+      {"Shuffle", "<false>", 1, LoopImageInOrder()},
+      {"LoopStatus", "<'Track'>", 2, LoopImageRepeatOne()},
+      {"LoopStatus", "<'None'>", 1, LoopImageInOrder()},
+  };
+  for (const Step& step : steps) {
+    SCOPED_TRACE(std::string(step.property) + " " + step.value);
+    set(step.property, step.value);
+    EXPECT_EQ(LoopMode, step.mode);
+    EXPECT_EQ(window_->loopButton->Picture(), step.picture);
+    EXPECT_EQ(Get(QStringLiteral("LoopStatus")), step.mode == 2 ? "(<'Track'>,)" : "(<'None'>,)");
+    EXPECT_EQ(Get(QStringLiteral("Shuffle")), step.mode == 3 ? "(<true>,)" : "(<false>,)");
+  }
+  // The button's clicks are heard on the bus.
+  auto lastWith = [&](const char* name) -> QVariant {
+    for (auto change = listener.changes.rbegin(); change != listener.changes.rend(); ++change) {
+      if (change->contains(QString::fromLatin1(name)))
+        return change->value(QString::fromLatin1(name));
+    }
+    return {};
+  };
+  QTest::mouseClick(window_->loopButton, Qt::LeftButton);
+  EXPECT_TRUE(WaitUntil([&] { return lastWith("LoopStatus").toString() == "Track"; }));
+  QTest::mouseClick(window_->loopButton, Qt::LeftButton);
+  EXPECT_TRUE(WaitUntil(
+      [&] { return lastWith("Shuffle").toBool() && lastWith("LoopStatus").toString() == "None"; }));
+
+  set("Volume", "<0.3>");
+  EXPECT_DOUBLE_EQ(window_->Media().Volume(), 0.3);
+  EXPECT_EQ(Get(QStringLiteral("Volume")), "(<0.29999999999999999>,)");
+  EXPECT_TRUE(WaitUntil([&] { return lastWith("Volume").toDouble() == 0.3; }));
+  set("Volume", "<-1.0>");
+  EXPECT_EQ(Get(QStringLiteral("Volume")), "(<0.0>,)");
+  EXPECT_TRUE(WaitUntil(
+      [&] { return lastWith("Volume").isValid() && lastWith("Volume").toDouble() == 0.0; }));
 }
 
 TEST_F(MprisBus, NothingHappensWhereTheButtonsAreDisabledAndASecondPlayerTakesItsOwnName) {
@@ -265,25 +343,39 @@ TEST_F(MprisBus, PropertiesAndSignalsFollowTheEpisode) {
   const QVariantMap metadata = qdbus_cast<QVariantMap>(lastWith("Metadata"));
   EXPECT_EQ(metadata.value(QStringLiteral("mpris:trackid")).value<QDBusObjectPath>().path(),
             QStringLiteral("/io/github/newsbar/track/1"));
-  EXPECT_EQ(metadata.value(QStringLiteral("xesam:title")).toString(), QStringLiteral("晚报第二期"));
+  EXPECT_EQ(metadata.value(QStringLiteral("xesam:title")).toString(),
+            QStringLiteral("7月20日小涟晚报：第二期"));
   EXPECT_EQ(metadata.value(QStringLiteral("mpris:artUrl")).toString().toStdString(),
             server_.Url("b.png"));
   EXPECT_EQ(metadata.value(QStringLiteral("mpris:length")).toLongLong(), 20000000);
-  EXPECT_NE(Get(QStringLiteral("Metadata")).find("'xesam:title': <'晚报第二期'>"),
+  EXPECT_EQ(metadata.value(QStringLiteral("xesam:album")).toString(), QStringLiteral("小涟晚报"));
+  EXPECT_EQ(metadata.value(QStringLiteral("xesam:artist")).toStringList(),
+            QStringList{QStringLiteral("小涟晚报")});
+  EXPECT_NE(Get(QStringLiteral("Metadata")).find("'xesam:title': <'7月20日小涟晚报：第二期'>"),
             std::string::npos);
 
   QTest::mouseClick(window_->playPauseButton, Qt::LeftButton);
   ASSERT_TRUE(WaitUntil([&] { return lastWith("PlaybackStatus").toString() == "Paused"; }));
 
-  // Moving the slider from the desktop: as the user would, it plays from there.
+  // Moving the slider from the desktop while paused: the media goes there and stays
+  // paused; the picture still offers to play.
   Call(QStringLiteral("SetPosition"),
        {QStringLiteral("'/io/github/newsbar/track/1'"), QStringLiteral("12000000")});
   EXPECT_EQ(window_->progress->Position(), 12);
-  EXPECT_EQ(window_->Media().State(), 1);
+  EXPECT_EQ(window_->Media().State(), 3);
+  EXPECT_EQ(window_->playPauseButton->Picture(), PlayImage());
   ASSERT_TRUE(WaitUntil([&] { return !listener.seeks.empty(); }));
+  EXPECT_EQ(listener.seeks.back(), 12000000);
+  HandleEventsFor(1200);
+  EXPECT_EQ(Get(QStringLiteral("Position")), "(<int64 12000000>,)");
+  EXPECT_EQ(Get(QStringLiteral("PlaybackStatus")), "(<'Paused'>,)");
+  EXPECT_EQ(window_->progress->Position(), 12);
+  // Playing, it plays on from where it was sent.
+  Call(QStringLiteral("Play"));
+  Call(QStringLiteral("SetPosition"),
+       {QStringLiteral("'/io/github/newsbar/track/1'"), QStringLiteral("12000000")});
+  EXPECT_EQ(window_->Media().State(), 1);
   ASSERT_TRUE(WaitUntil([&] { return lastWith("PlaybackStatus").toString() == "Playing"; }));
-  EXPECT_GE(listener.seeks.back(), 12000000);
-  EXPECT_LT(listener.seeks.back(), 13000000);
   const std::string position = Get(QStringLiteral("Position"));
   ASSERT_EQ(position.rfind("(<int64 ", 0), 0u) << position;
   EXPECT_GE(std::stoll(position.substr(8)), 12000000);
@@ -292,11 +384,12 @@ TEST_F(MprisBus, PropertiesAndSignalsFollowTheEpisode) {
   Call(QStringLiteral("SetPosition"),
        {QStringLiteral("'/io/github/newsbar/track/0'"), QStringLiteral("2000000")});
   EXPECT_GE(window_->progress->Position(), 12);
-  // Paused, the position holds still: a seek back lands exactly 5 s before it.
+  // Paused, the position holds still: a seek back lands exactly 5 s before it, paused.
   Call(QStringLiteral("Pause"));
   const qlonglong paused = mpris_->Position();
   Call(QStringLiteral("Seek"), {QStringLiteral("int64 -5000000")});
   EXPECT_EQ(window_->progress->Position(), (paused - 5000000) / 1000000);
+  EXPECT_EQ(window_->Media().State(), 3);
   Call(QStringLiteral("Seek"), {QStringLiteral("int64 60000000")});
   EXPECT_EQ(CurrentRow, 2);
   ASSERT_TRUE(WaitUntil([&] {

@@ -187,10 +187,15 @@ TEST_F(Playback, InOrderPlaysTheNextRowThenStopsAfterTheLast) {
   EXPECT_EQ(Utf8(window->statusLabel->Caption()), "第二期");
   EXPECT_EQ(Utf8(window->episodeList->CellText(1, 3)), "正在播放...");
 
-  // Play/pause now has nothing to play, yet shows the pause picture.
+  // The button offers to play, and playing starts the row shown again.
+  EXPECT_EQ(window->playPauseButton->Picture(), PlayImage());
   QTest::mouseClick(window->playPauseButton, Qt::LeftButton);
   EXPECT_EQ(window->playPauseButton->Picture(), PauseImage());
-  EXPECT_EQ(window->Media().State(), 0);
+  EXPECT_EQ(CurrentRow, 1);
+  ASSERT_TRUE(WaitForStart(*window));
+  EXPECT_EQ(server_.CountFor("c1.png"), 2);
+  EXPECT_EQ(window->Media().State(), 1);
+  EXPECT_EQ(window->progress->MaximumPosition(), 2);
 }
 
 TEST_F(Playback, RepeatOneAndShuffleReplayTheOnlyRow) {
@@ -325,12 +330,23 @@ TEST_F(Playback, LongEpisodeSeeksBySliderAndByHoldingTheButtons) {
   EXPECT_LT(window->Media().Position(), (moved + 10) * 1000);
 
   // Release plays from the slider (seen between release and click); the click that ends
-  // the hold then starts the next row, here the only one again.
+  // the hold changes nothing: the same row plays on from there.
   QTest::mouseRelease(window->nextButton, Qt::LeftButton);
   EXPECT_EQ(sliderAtRelease, held);
   EXPECT_TRUE(mediaFollowedRelease);
   EXPECT_EQ(SeekDirection, 0);
   EXPECT_EQ(window->seekTimer->Interval(), 0);
+  EXPECT_EQ(window->playTimer->Interval(), 1000);
+  EXPECT_FALSE(window->StartUnderWay());
+  HandleEventsFor(1200);
+  EXPECT_EQ(server_.CountFor("c0.png"), 1);
+  EXPECT_GE(window->progress->Position(), held);
+  EXPECT_EQ(window->Media().State(), 1);
+  EXPECT_TRUE(mediaReaches(window->progress->Position()));
+
+  // A click, released before the first step, still changes the episode: here the only
+  // row starts again.
+  QTest::mouseClick(window->nextButton, Qt::LeftButton);
   EXPECT_TRUE(WaitUntil([&] { return server_.CountFor("c0.png") == 2; }));
   ASSERT_TRUE(WaitForStart(*window));
   EXPECT_EQ(window->playTimer->Interval(), 1000);
@@ -345,6 +361,7 @@ TEST_F(Playback, LongEpisodeSeeksBySliderAndByHoldingTheButtons) {
   QTest::mouseRelease(window->previousButton, Qt::LeftButton);
   EXPECT_EQ(SeekDirection, 0);
   EXPECT_EQ(CurrentRow, 0);
+  EXPECT_EQ(server_.CountFor("c0.png"), 2);
 }
 
 }  // namespace

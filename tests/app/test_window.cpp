@@ -2,11 +2,16 @@
 // button and the window heights, with fake workers in place of the catalogue load.
 #include <gtest/gtest.h>
 
+#include <QApplication>
 #include <QBuffer>
 #include <QHeaderView>
 #include <QImage>
 #include <QImageReader>
+#include <QScrollBar>
 #include <QTest>
+#include <algorithm>
+#include <initializer_list>
+#include <utility>
 
 #include "app/images.h"
 #include "app/player_state.h"
@@ -99,6 +104,58 @@ TEST(PlayerWindowLayout, CreatedMovesTheWindowAndStartsTheWorkerOnce) {
   ASSERT_TRUE(WaitUntil([&] { return !window.retryButton->isHidden(); }));
   EXPECT_EQ(started->load(), 1);
   EXPECT_EQ(LoopMode, 1);
+}
+
+// A dark desktop theme: dark colours for the whole application and, as themes give them,
+// for lists and scroll bars of their own. The bar draws dark text on its light background
+// all the same, and so do the list, its scroll bar and the collapse bar's caption.
+TEST(PlayerWindowLook, ADarkDesktopPaletteReachesNoPartOfTheBar) {
+  const QPalette before = QApplication::palette();
+  QPalette dark;
+  for (QPalette::ColorRole role : {QPalette::Window, QPalette::Base, QPalette::Button,
+                                   QPalette::AlternateBase, QPalette::Highlight}) {
+    dark.setColor(role, QColor(0x24, 0x24, 0x24));
+  }
+  for (QPalette::ColorRole role :
+       {QPalette::WindowText, QPalette::Text, QPalette::ButtonText, QPalette::HighlightedText}) {
+    dark.setColor(role, QColor(0xf0, 0xf0, 0xf0));
+  }
+  QApplication::setPalette(dark);
+  QApplication::setPalette(dark, "QAbstractItemView");
+  QApplication::setPalette(dark, "QScrollBar");
+  {
+    PlayerWindow window(ListingWorker({{{"第一期", "", "", 61}}}));
+    window.resize(408, 332);
+    window.statusLabel->setText(QStringLiteral("标题"));
+    auto lightness = [](QWidget* widget, QPalette::ColorRole role) {
+      return widget->palette().color(role).lightness();
+    };
+    QScrollBar* scroll = window.episodeList->verticalScrollBar();
+    for (auto [widget, role] : std::initializer_list<std::pair<QWidget*, QPalette::ColorRole>>{
+             {window.statusLabel, QPalette::WindowText},
+             {window.collapseButton, QPalette::ButtonText},
+             {window.episodeList, QPalette::Text},
+             {window.episodeList->header(), QPalette::ButtonText},
+             {scroll, QPalette::ButtonText}}) {
+      EXPECT_LT(lightness(widget, role), 80) << widget->objectName().toStdString();
+    }
+    for (auto [widget, role] : std::initializer_list<std::pair<QWidget*, QPalette::ColorRole>>{
+             {&window, QPalette::Window},
+             {window.episodeList->viewport(), QPalette::Base},
+             {scroll, QPalette::Button},
+             {scroll, QPalette::Window}}) {
+      EXPECT_GT(lightness(widget, role), 200) << widget->objectName().toStdString();
+    }
+    // As drawn: the title's darkest pixel is dark, the window around it light.
+    const QImage title = window.statusLabel->grab().toImage();
+    int darkest = 255;
+    for (int y = 0; y < title.height(); ++y) {
+      for (int x = 0; x < title.width(); ++x) darkest = std::min(darkest, qGray(title.pixel(x, y)));
+    }
+    EXPECT_LT(darkest, 80);
+    EXPECT_GT(qGray(window.grab().toImage().pixel(200, 2)), 200);
+  }
+  QApplication::setPalette(before);
 }
 
 TEST(Pictures, ButtonPicturesAre16PixelArgbWithCrispDoubles) {
@@ -221,15 +278,23 @@ TEST(EpisodeList, ColumnsAndWindowHeights) {
   window.CreateAndShow();
   ASSERT_TRUE(WaitUntil([&] { return window.listButton->isEnabled(); }));
 
-  QTreeWidgetItem* header = window.episodeList->headerItem();
+  // Five columns; the three of width 0 hold the program's own cells and are not the
+  // view's: it shows the title and the status.
   const char* headers[] = {"标题", "链接", "图片", "状态", "bak"};
   const int widths[] = {310, 0, 0, 85, 0};
-  ASSERT_EQ(window.episodeList->columnCount(), 5);
   for (int column = 0; column < 5; ++column) {
-    EXPECT_EQ(header->text(column), QString::fromUtf8(headers[column]));
-    EXPECT_EQ(window.episodeList->header()->sectionSize(column), widths[column]) << column;
-    EXPECT_EQ(window.episodeList->isColumnHidden(column), widths[column] == 0) << column;
+    const ListView::Column* defined = window.episodeList->ColumnAt(column);
+    ASSERT_NE(defined, nullptr) << column;
+    EXPECT_EQ(defined->header, QString::fromUtf8(headers[column]));
+    EXPECT_EQ(defined->width, widths[column]) << column;
   }
+  ASSERT_EQ(window.episodeList->columnCount(), 2);
+  EXPECT_EQ(window.episodeList->headerItem()->text(0), QStringLiteral("标题"));
+  EXPECT_EQ(window.episodeList->headerItem()->text(1), QStringLiteral("状态"));
+  EXPECT_EQ(window.episodeList->header()->sectionSize(0), 310);
+  EXPECT_EQ(window.episodeList->header()->sectionSize(1), 85);
+  EXPECT_EQ(window.episodeList->topLevelItem(1)->text(1), QStringLiteral("01分02秒"));
+  EXPECT_EQ(Utf8(window.episodeList->CellText(1, 4)), "01分02秒");
   // Both visible columns fit beside each other: nothing to scroll sideways.
   EXPECT_EQ(window.episodeList->header()->length(), 395);
   EXPECT_EQ(Utf8(window.episodeList->CellText(0, 3)), "正在播放...");
