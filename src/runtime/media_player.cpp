@@ -272,6 +272,7 @@ struct MediaPlayer::Impl {
     }
     api = session.api;
     mpv = std::move(session.handle);
+    qCDebug(lcMedia, "the media library is ready");
     api->observeProperty(mpv.get(), kEofReached, "eof-reached", MPV_FORMAT_FLAG);
     api->observeProperty(mpv.get(), kSeekable, "seekable", MPV_FORMAT_FLAG);
     api->setWakeupCallback(mpv.get(), &Impl::Wakeup, this);
