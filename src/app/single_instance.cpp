@@ -2,6 +2,7 @@
 
 #include <QDBusAbstractAdaptor>
 #include <QDBusMessage>
+#include <optional>
 #include <utility>
 
 #include "app/application_id.h"
@@ -35,6 +36,21 @@ constexpr uint kDoNotQueue = 0x4;
 constexpr uint kPrimaryOwner = 1;
 constexpr uint kExists = 3;
 constexpr uint kAlreadyOwner = 4;
+
+// The bus's answer, nothing when it gave none in time.
+std::optional<uint> RequestName(QDBusConnection& bus, int timeoutMs) {
+  QDBusMessage request = QDBusMessage::createMethodCall(
+      QStringLiteral("org.freedesktop.DBus"), QStringLiteral("/org/freedesktop/DBus"),
+      QStringLiteral("org.freedesktop.DBus"), QStringLiteral("RequestName"));
+  request << QString::fromLatin1(kApplicationId) << kDoNotQueue;
+  const QDBusMessage reply = bus.call(request, QDBus::Block, timeoutMs);
+  if (reply.type() == QDBusMessage::ReplyMessage && reply.arguments().size() == 1) {
+    return reply.arguments().constFirst().toUInt();
+  }
+  qCWarning(lcDesktop) << "one player per session: no answer from the session bus:"
+                       << reply.errorMessage();
+  return std::nullopt;
+}
 
 bool AskHolderToActivate(QDBusConnection& bus, int timeoutMs) {
   QDBusMessage call = QDBusMessage::createMethodCall(
@@ -80,24 +96,19 @@ SingleInstance::Claim SingleInstance::MakeClaim(const BusConnector& connect, int
     qCWarning(lcDesktop) << "one player per session: the object path is taken on this connection";
     return claim;
   }
-  QDBusMessage request = QDBusMessage::createMethodCall(
-      QStringLiteral("org.freedesktop.DBus"), QStringLiteral("/org/freedesktop/DBus"),
-      QStringLiteral("org.freedesktop.DBus"), QStringLiteral("RequestName"));
-  request << QString::fromLatin1(kApplicationId) << kDoNotQueue;
-  const QDBusMessage reply = claim.bus.call(request, QDBus::Block, timeoutMs);
-  if (reply.type() != QDBusMessage::ReplyMessage || reply.arguments().size() != 1) {
-    qCWarning(lcDesktop) << "one player per session: no answer from the session bus:"
-                         << reply.errorMessage();
-    return claim;
-  }
-  const uint answer = reply.arguments().constFirst().toUInt();
-  if (answer == kPrimaryOwner || answer == kAlreadyOwner) {
-    claim.role = Role::kFirst;
-  } else if (answer == kExists) {
-    claim.role =
-        AskHolderToActivate(claim.bus, timeoutMs) ? Role::kHandedOver : Role::kHandOverFailed;
-  } else {
-    qCWarning(lcDesktop) << "one player per session: RequestName answered" << answer;
+  // A holder that did not answer may have been ending just then (closed, and at once
+  // started again): the name is asked for once more before giving up.
+  for (int attempt = 0; attempt < 2; ++attempt) {
+    const std::optional<uint> answer = RequestName(claim.bus, timeoutMs);
+    if (answer == kPrimaryOwner || answer == kAlreadyOwner) {
+      claim.role = Role::kFirst;
+    } else if (answer == kExists) {
+      if (attempt == 0 && !AskHolderToActivate(claim.bus, timeoutMs)) continue;
+      claim.role = attempt == 0 ? Role::kHandedOver : Role::kHandOverFailed;
+    } else if (answer) {
+      qCWarning(lcDesktop) << "one player per session: RequestName answered" << *answer;
+    }
+    break;
   }
   return claim;
 }
