@@ -1,9 +1,12 @@
 // newsbar: loads both programmes' episode lists and plays them in a small bar.
 #include <QApplication>
 #include <clocale>
+#include <cstdlib>
 
+#include "app/application_id.h"
 #include "app/mpris.h"
 #include "app/player_window.h"
+#include "app/single_instance.h"
 #include "catalogue/catalogue_worker.h"
 #include "catalogue/endpoints.h"
 #include "runtime/mpv_library.h"
@@ -11,6 +14,7 @@
 #include "util/threads.h"
 
 int main(int argc, char** argv) {
+  if (!newsbar::RequireGraphicalSession()) return 1;
   // The bar places itself near the top-left corner, which Wayland does not allow. (Before
   // any other thread runs: it may set an environment variable.)
   newsbar::ChooseWindowPlatform();
@@ -26,12 +30,20 @@ int main(int argc, char** argv) {
   QApplication application(argc, argv);
   // The media player refuses to start with any other numeric locale.
   std::setlocale(LC_NUMERIC, "C");
-  // Ties the window to the installed newsbar.desktop (its name and icon on the desktop).
-  QGuiApplication::setDesktopFileName(QStringLiteral("newsbar"));
+  // Ties the window to its installed desktop entry (its name and icon on the desktop).
+  QGuiApplication::setDesktopFileName(QString::fromLatin1(newsbar::kApplicationId));
+  // One player per session: a second launch brings the running one forward and ends.
+  // The claim runs on a thread of its own while the window is built.
+  newsbar::SingleInstance instance;
 
   newsbar::PlayerWindow window(headStart.Worker());
+  // A later launch ends at once: neither the requests it sent at start nor the media
+  // library's load are of use to it.
+  if (instance.role() == newsbar::SingleInstance::Role::kHandedOver) std::_Exit(0);
+  if (instance.role() == newsbar::SingleInstance::Role::kHandOverFailed) std::_Exit(1);
   // Media keys and the desktop's media controls; silently absent without a session bus.
   newsbar::Mpris mpris(window);
+  instance.SetWindow(window);
   window.CreateAndShow();
   return application.exec();
 }

@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <utility>
 
+#include "app/application_id.h"
 #include "app/player_state.h"
 #include "app/player_window.h"
 #include "runtime/qt_text.h"
@@ -64,7 +65,7 @@ class RootAdaptor : public QDBusAbstractAdaptor {
   bool CanRaise() const { return true; }
   bool HasTrackList() const { return false; }
   QString Identity() const { return QStringLiteral("newsbar"); }
-  QString DesktopEntry() const { return QStringLiteral("newsbar"); }
+  QString DesktopEntry() const { return QString::fromLatin1(kApplicationId); }
   // Nothing can be opened from outside: the player plays its own two programmes.
   QStringList SupportedUriSchemes() const { return {}; }
   QStringList SupportedMimeTypes() const { return {}; }

@@ -1,5 +1,5 @@
-// Which of Qt's window platforms the player asks for, decided before the application
-// object exists.
+// Which of Qt's window platforms the player asks for, and whether there is one at all,
+// decided before the application object exists.
 #pragma once
 
 #include <optional>
@@ -18,6 +18,15 @@ struct SessionDisplays {
 // corner: where X11 is at hand too, the X11 platform ("xcb"). Nothing when the user chose
 // a platform or there is no X11 to choose.
 std::optional<std::string> PreferredPlatform(const SessionDisplays& session);
+
+// Whether a window can be shown: a display to show it on, or a platform the user chose
+// (Qt's offscreen and minimal platforms need no display).
+bool HasGraphicalSession(const SessionDisplays& session);
+
+// Reads the environment. Without a graphical session it says so in one line on stderr and
+// returns false, and the caller ends with status 1 before Qt looks for a platform plugin
+// (whose own report is a page of plugin names and an abort).
+bool RequireGraphicalSession();
 
 // Reads the environment and, where PreferredPlatform says so, sets QT_QPA_PLATFORM for
 // this process. Call before the application object is made.

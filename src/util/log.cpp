@@ -6,5 +6,6 @@ namespace newsbar {
 Q_LOGGING_CATEGORY(lcNet, "newsbar.net", QtWarningMsg)
 Q_LOGGING_CATEGORY(lcCatalogue, "newsbar.catalogue", QtWarningMsg)
 Q_LOGGING_CATEGORY(lcMedia, "newsbar.media", QtWarningMsg)
+Q_LOGGING_CATEGORY(lcDesktop, "newsbar.desktop", QtWarningMsg)
 
 }  // namespace newsbar

@@ -11,5 +11,6 @@ namespace newsbar {
 Q_DECLARE_LOGGING_CATEGORY(lcNet)        // "newsbar.net": HTTP exchanges
 Q_DECLARE_LOGGING_CATEGORY(lcCatalogue)  // "newsbar.catalogue": requests, time, merge
 Q_DECLARE_LOGGING_CATEGORY(lcMedia)      // "newsbar.media": audio that cannot be opened
+Q_DECLARE_LOGGING_CATEGORY(lcDesktop)    // "newsbar.desktop": the session bus, one player
 
 }  // namespace newsbar

@@ -7,6 +7,7 @@
 #include <QDBusConnection>
 #include <QDBusMessage>
 #include <QDBusObjectPath>
+#include <QElapsedTimer>
 #include <QProcess>
 #include <QStandardPaths>
 #include <QTest>
@@ -15,6 +16,7 @@
 #include "app/mpris.h"
 #include "app/player_state.h"
 #include "app/player_window.h"
+#include "app/single_instance.h"
 #include "app_fixture.h"
 
 namespace newsbar::test {
@@ -308,6 +310,41 @@ TEST_F(MprisBus, NothingHappensWhereTheButtonsAreDisabledAndASecondPlayerTakesIt
   Mpris offline(*window_, QDBusConnection(QStringLiteral("newsbar-no-such-connection")));
   EXPECT_FALSE(offline.Registered());
   EXPECT_TRUE(offline.ServiceName().isEmpty());
+}
+
+// The first launch holds the application's name; a launcher's Activate (here from gdbus)
+// brings its window forward from behind another and out of the minimised state. A later
+// launch whose holder does not answer (this very thread, busy waiting) gives up within
+// its bound instead of hanging; without a bus each launch is a player of its own.
+TEST_F(MprisBus, OneInstanceAnswersActivateAndALaterLaunchWaitsOnlyItsBound) {
+  Start({});
+  SingleInstance first([] { return PlayerBus(); });
+  ASSERT_EQ(first.role(), SingleInstance::Role::kFirst);
+  first.SetWindow(*window_);
+
+  QWidget other;
+  other.show();
+  other.activateWindow();
+  window_->showMinimized();
+  ASSERT_TRUE(WaitUntil([&] { return other.isActiveWindow(); }));
+  Gdbus({QStringLiteral("call"), QStringLiteral("--dest"),
+         QStringLiteral("io.github.newsbar.newsbar"), QStringLiteral("--object-path"),
+         QStringLiteral("/io/github/newsbar/newsbar"), QStringLiteral("--method"),
+         QStringLiteral("org.freedesktop.Application.Activate"), QStringLiteral("{}")});
+  EXPECT_TRUE(window_->isVisible());
+  EXPECT_FALSE(window_->isMinimized());
+  EXPECT_TRUE(WaitUntil([&] { return window_->isActiveWindow(); }));
+
+  QElapsedTimer waited;
+  waited.start();
+  {
+    SingleInstance later([] { return ClientBus(); }, 300);
+    EXPECT_EQ(later.role(), SingleInstance::Role::kHandOverFailed);
+  }
+  EXPECT_LT(waited.elapsed(), 3000);
+  SingleInstance offline(
+      [] { return QDBusConnection(QStringLiteral("newsbar-no-such-connection")); });
+  EXPECT_EQ(offline.role(), SingleInstance::Role::kAlone);
 }
 
 TEST_F(MprisBus, PropertiesAndSignalsFollowTheEpisode) {

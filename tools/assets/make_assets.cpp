@@ -165,6 +165,7 @@ void DrawRetry(QPainter& p) {
 }
 
 // The window icon: a rounded tile in the brand colour with a play mark and a sound wave.
+// assets/icons/newsbar.svg is the same drawing as a scalable icon; change both together.
 void DrawAppIcon(QPainter& p) {
   QLinearGradient tile(0, 0, 0, 16);
   tile.setColorAt(0, kAccent.lighter(118));
@@ -245,7 +246,7 @@ int main(int argc, char** argv) {
     ok &= Render(picture.drawing, icons.filePath(name + ".png"), 16);
     ok &= Render(picture.drawing, icons.filePath(name + "@2x.png"), 32);
   }
-  for (int size : {16, 32, 48, 64}) {
+  for (int size : {16, 32, 48, 64, 128}) {
     ok &= Render(DrawAppIcon, icons.filePath(QString("newsbar_%1.png").arg(size)), size);
   }
   for (int frame = 0; frame < 7; ++frame) {

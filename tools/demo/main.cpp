@@ -5,6 +5,7 @@
 #include <clocale>
 #include <cstdio>
 
+#include "app/application_id.h"
 #include "app/mpris.h"
 #include "app/player_window.h"
 #include "catalogue/catalogue_worker.h"
@@ -21,7 +22,7 @@ int main(int argc, char** argv) {
   // SIGTERM and SIGINT (a logout, kill, Ctrl+C) end it as the close button does.
   newsbar::EndProcessOnTerminationSignals();
   // The same desktop identity as the player itself (name and icon when installed).
-  QGuiApplication::setDesktopFileName(QStringLiteral("newsbar"));
+  QGuiApplication::setDesktopFileName(QString::fromLatin1(newsbar::kApplicationId));
 
   newsbar::demo::DemoMedia media = newsbar::demo::BuiltInMedia();
   if (media.episodes.empty()) {
