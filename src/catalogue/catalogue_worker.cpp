@@ -7,11 +7,15 @@
 #include "catalogue/episode_merge.h"
 #include "catalogue/network_time.h"
 #include "json/json_document.h"
+#include "json/script_control.h"
 #include "runtime/controls.h"
 #include "util/charset.h"
 #include "util/log.h"
 
 namespace newsbar {
+
+static_assert(kScriptLimit == ScriptControl::kTimeLimit, "one shipped script limit");
+
 namespace {
 
 // Every episode of the loaded page, its fields read by path as plain text.
@@ -56,14 +60,15 @@ void CatalogueWorker(const Endpoints& endpoints, const WorkerTargets& targets) {
   if (targets.loopMode != nullptr) targets.loopMode->store(1);
 
   // One document (and script engine) per programme, made on this thread.
-  JsonDocument morningDocument("da");
-  JsonDocument eveningDocument("da");
+  const auto engine = [limit = endpoints.scriptLimit] { return ScriptControl::Create(limit); };
+  JsonDocument morningDocument("da", engine);
+  JsonDocument eveningDocument("da", engine);
 
   // The order is part of the protocol: morning, the time, then evening.
   int morningStatus = 0;
   int eveningStatus = 0;
   const Text morningText = RequestCatalogue(endpoints, kMorningProgramme, &morningStatus);
-  const CalendarTime time = FromDateTime(GetNetworkTime(endpoints.timeUrl));
+  const CalendarTime time = FromDateTime(GetNetworkTime(endpoints.timeUrl, endpoints.requestLimit));
   const Text eveningText = RequestCatalogue(endpoints, kEveningProgramme, &eveningStatus);
 
   const bool morningLoaded =
