@@ -29,7 +29,7 @@
 #include "catalogue/catalogue_worker.h"
 #include "catalogue/episode_merge.h"
 #include "catalogue/network_time.h"
-#include "demo/catalogue_server.h"
+#include "catalogue_server/catalogue_server.h"
 #include "json/json_document.h"
 #include "runtime/controls.h"
 #include "util/charset.h"
@@ -52,13 +52,13 @@ void ClearList() {
 }
 
 // N episodes a programme, one a day going back from today, with the demo's headlines.
-demo::DemoMedia ScaledMedia(int perProgramme) {
-  static const demo::DemoMedia demoMedia = demo::BuiltInMedia();
-  demo::DemoMedia media;
+loopback::MediaSet ScaledMedia(int perProgramme) {
+  static const loopback::MediaSet demoMedia = loopback::BuiltInMedia();
+  loopback::MediaSet media;
   const std::size_t headlines = demoMedia.episodes.size();
   for (int programme = 1; programme <= 2; ++programme) {
     for (int k = 0; k < perProgramme; ++k) {
-      demo::DemoEpisode episode;
+      loopback::Episode episode;
       episode.programme = programme;
       episode.daysAgo = k;
       episode.audioFile = std::string(kClipName);
@@ -95,12 +95,12 @@ struct LoadInput {
 };
 
 LoadInput MakeInput(int perProgramme) {
-  const demo::DemoMedia media = ScaledMedia(perProgramme);
+  const loopback::MediaSet media = ScaledMedia(perProgramme);
   const auto moment = system_clock::now();
   const std::string base = "http://127.0.0.1:8080/media/";
-  const demo::CalendarDate today = demo::DateAtUtc8(moment);
-  return {.morningText = Utf8ToGbk(demo::CatalogueReply(media, 1, moment, base)),
-          .eveningText = Utf8ToGbk(demo::CatalogueReply(media, 2, moment, base)),
+  const loopback::CalendarDate today = loopback::DateAtUtc8(moment);
+  return {.morningText = Utf8ToGbk(loopback::CatalogueReply(media, 1, moment, base)),
+          .eveningText = Utf8ToGbk(loopback::CatalogueReply(media, 2, moment, base)),
           .now = {.year = today.year, .month = today.month, .day = today.day, .hour = 12}};
 }
 

@@ -442,7 +442,7 @@ int Run(const Options& options) {
       return 1;
     }
   }
-  demo::DemoMedia demoMedia = demo::BuiltInMedia();
+  loopback::MediaSet demoMedia = loopback::BuiltInMedia();
   if (demoMedia.episodes.empty()) {
     std::fputs("newsbar-bench: the demo's built-in episodes are missing\n", stderr);
     return 1;

@@ -234,7 +234,7 @@ TEST(LoadFigures, MediansOfRepetitionsFirstRunOtherwise) {
 class BenchServerTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    demo::DemoMedia demoMedia = demo::BuiltInMedia();
+    loopback::MediaSet demoMedia = loopback::BuiltInMedia();
     ASSERT_FALSE(demoMedia.episodes.empty());
     server_ = std::make_unique<BenchServer>(BenchMedia(std::move(demoMedia), "clip-bytes", 240));
     ASSERT_TRUE(server_->Start());
@@ -247,7 +247,7 @@ class BenchServerTest : public ::testing::Test {
         .toArray();
   }
   std::string Target(std::string_view pid) const {
-    return std::string(demo::kCataloguePath) + "?pid=" + std::string(pid) +
+    return std::string(loopback::kCataloguePath) + "?pid=" + std::string(pid) +
            "&isFree=2&pageNum=1&userId=&_=1";
   }
 
@@ -258,8 +258,8 @@ TEST_F(BenchServerTest, EveryEpisodePlaysTheClipOnBothSchemes) {
   httplib::Client http("127.0.0.1", server_->HttpPort());
   httplib::SSLClient https("127.0.0.1", server_->HttpsPort());
   https.enable_server_certificate_verification(false);
-  const auto morning = http.Post(Target(demo::kMorningPid));
-  const auto evening = https.Post(Target(demo::kEveningPid));
+  const auto morning = http.Post(Target(loopback::kMorningPid));
+  const auto evening = https.Post(Target(loopback::kEveningPid));
   ASSERT_TRUE(morning && evening);
   const QJsonArray morningList = ListOf(morning->body);
   const QJsonArray eveningList = ListOf(evening->body);
@@ -325,8 +325,3 @@ TEST_F(BenchServerTest, WaitWakesWhenTheAudioIsAskedFromAnotherThread) {
 
 }  // namespace
 }  // namespace newsbar::bench
-
-int main(int argc, char** argv) {
-  ::testing::InitGoogleTest(&argc, argv);
-  return RUN_ALL_TESTS();
-}

@@ -67,9 +67,10 @@ void PlayerWindow::PlayEpisode(int row) {
   // The cover comes first on the wire, then the audio. Shown as downloaded; an empty
   // answer leaves the box empty.
   covers_.Run<ByteSet>(
-      [coverUrl] {
+      [coverUrl, limit = coverLimit_] {
         WinInetHttpRequestOptions request;  // a GET of the URL alone, all else default
         request.url = coverUrl;
+        request.timeoutMs = static_cast<std::uint32_t>(limit.count());
         return WinInetHttpRequest(request);
       },
       [this, start, audioUrl](ByteSet picture) { OnCoverArrived(start, audioUrl, picture); });

@@ -3,6 +3,7 @@
 // Each control's objectName is its Chinese control name ("按钮_播放暂停", ...).
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -34,6 +35,9 @@ class PlayerWindow : public Window {
   bool StartUnderWay() const { return startStep_ != StartStep::kDone; }
 
   MediaPlayer& Media() { return *media_; }
+  // How long a cover download may take in all; the transport's own 10 s unless set. The
+  // open bound is the media player's (Media().SetOpenBound).
+  void SetCoverLimit(std::chrono::milliseconds limit) { coverLimit_ = limit; }
 
   // What the playback buttons do when clicked, and what the slider does when the user
   // moves it. The desktop's media controls (mpris.h) call these very handlers.
@@ -131,6 +135,7 @@ class PlayerWindow : public Window {
   std::unique_ptr<MediaPlayer> media_;
   // Cover downloads under way; a cover that comes after the window has gone is dropped.
   BackgroundWork covers_;
+  std::chrono::milliseconds coverLimit_{0};
   // Counts row starts (and stops): a cover or length that belongs to an older one is
   // dropped.
   std::uint64_t startSerial_ = 0;

@@ -64,12 +64,14 @@ Text RequestCatalogue(const Endpoints& endpoints, int selector, int* statusOut) 
   const Text header = fields.ToHeaderText(false);
   int status = 0;
   Text transportError;
+  const int limitMs = static_cast<int>(endpoints.requestLimit.count());
   const auto start = std::chrono::steady_clock::now();
   const ByteSet body = ComHttpRequest({.url = url,
                                        .method = 1,
                                        .extraHeaders = header,
                                        .statusCode = &status,
-                                       .transportError = &transportError});
+                                       .transportError = &transportError,
+                                       .timeoutMs = limitMs});
   const double seconds =
       std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
   // The request as a person can look it up again: without the timestamp that ends it.

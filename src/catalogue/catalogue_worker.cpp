@@ -9,11 +9,15 @@
 #include "catalogue/episode_merge.h"
 #include "catalogue/network_time.h"
 #include "json/json_document.h"
+#include "json/script_control.h"
 #include "runtime/controls.h"
 #include "util/charset.h"
 #include "util/log.h"
 
 namespace newsbar {
+
+static_assert(kScriptLimit == ScriptControl::kTimeLimit, "one shipped script limit");
+
 namespace {
 
 // Every episode of the loaded page, its fields read by path as plain text.
@@ -58,21 +62,23 @@ CatalogueReplies FetchCatalogues(const Endpoints& endpoints) {
   // The order is part of the protocol: morning, the time, then evening.
   CatalogueReplies replies;
   replies.morning = RequestCatalogue(endpoints, kMorningProgramme, &replies.morningStatus);
-  replies.time = FromDateTime(GetNetworkTime(endpoints.timeUrl));
+  replies.time = FromDateTime(GetNetworkTime(endpoints.timeUrl, endpoints.requestLimit));
   replies.evening = RequestCatalogue(endpoints, kEveningProgramme, &replies.eveningStatus);
   return replies;
 }
 
 void CatalogueWorker(const Endpoints& endpoints, const WorkerTargets& targets) {
-  CatalogueWorker([&endpoints] { return FetchCatalogues(endpoints); }, targets);
+  CatalogueWorker(endpoints, [&endpoints] { return FetchCatalogues(endpoints); }, targets);
 }
 
-void CatalogueWorker(const std::function<CatalogueReplies()>& fetch, const WorkerTargets& targets) {
+void CatalogueWorker(const Endpoints& endpoints, const std::function<CatalogueReplies()>& fetch,
+                     const WorkerTargets& targets) {
   if (targets.loopMode != nullptr) targets.loopMode->store(1);
 
   // One document (and script engine) per programme, made on this thread.
-  JsonDocument morningDocument("da");
-  JsonDocument eveningDocument("da");
+  const auto engine = [limit = endpoints.scriptLimit] { return ScriptControl::Create(limit); };
+  JsonDocument morningDocument("da", engine);
+  JsonDocument eveningDocument("da", engine);
 
   const CatalogueReplies replies = fetch();
   const bool morningLoaded =
@@ -132,7 +138,7 @@ CatalogueReplies CatalogueHeadStart::TakeReplies() {
 
 std::function<void(const WorkerTargets&)> CatalogueHeadStart::Worker() {
   return [this](const WorkerTargets& targets) {
-    CatalogueWorker([this] { return TakeReplies(); }, targets);
+    CatalogueWorker(endpoints_, [this] { return TakeReplies(); }, targets);
   };
 }
 

@@ -45,9 +45,11 @@ CatalogueReplies FetchCatalogues(const Endpoints& endpoints);
 void CatalogueWorker(const Endpoints& endpoints, const WorkerTargets& targets);
 
 // The same with the replies coming from `fetch`, which may wait for requests already
-// sent elsewhere. The script engines are made before `fetch` is called, so that making
-// them overlaps with requests that are under way.
-void CatalogueWorker(const std::function<CatalogueReplies()>& fetch, const WorkerTargets& targets);
+// sent elsewhere (`endpoints` then gives only the script engines' time limit). The
+// engines are made before `fetch` is called, so that making them overlaps with requests
+// that are under way.
+void CatalogueWorker(const Endpoints& endpoints, const std::function<CatalogueReplies()>& fetch,
+                     const WorkerTargets& targets);
 
 // The first load's requests, sent on a thread of their own from the moment this is made,
 // typically as the process starts, while the toolkit and the window are still being set

@@ -154,7 +154,7 @@ std::optional<CalendarTime> ParseHttpDate(std::string_view text) {
   return time;
 }
 
-DateTime GetNetworkTime(const std::string& url) {
+DateTime GetNetworkTime(const std::string& url, std::chrono::milliseconds limit) {
   const std::string target = url.empty() ? BuildEndpoints().timeUrl : url;
   Text headers;
   int status = 0;
@@ -163,7 +163,8 @@ DateTime GetNetworkTime(const std::string& url) {
                   .method = 2,
                   .responseHeaders = &headers,
                   .statusCode = &status,
-                  .transportError = &transportError});
+                  .transportError = &transportError,
+                  .timeoutMs = static_cast<int>(limit.count())});
   // The value keeps its leading blank; the parser skips it.
   const Text date = TextBetween(headers, "Date:", "\r\n");
   CalendarTime fields;  // all 0 unless the date reads

@@ -2,11 +2,13 @@
 // than from the local clock.
 #pragma once
 
+#include <chrono>
 #include <optional>
 #include <string>
 #include <string_view>
 
 #include "catalogue/date_time.h"
+#include "catalogue/endpoints.h"
 
 namespace newsbar {
 
@@ -22,6 +24,8 @@ std::optional<CalendarTime> ParseHttpDate(std::string_view text);
 // Asks `url` with HEAD (an empty url means the build setting NEWSBAR_TIME_URL) and
 // returns the time of its "Date:" header plus 8 hours. Without a readable date the
 // fields are all 0, which the calendar turns into 0100-01-01, so 08:00 of that day.
-DateTime GetNetworkTime(const std::string& url = {});
+// The request gives up after `limit`.
+DateTime GetNetworkTime(const std::string& url = {},
+                        std::chrono::milliseconds limit = kRequestLimit);
 
 }  // namespace newsbar

@@ -205,16 +205,17 @@ ScriptValue ScriptValue::FromObject(newsbar::Text text, double number) {
   return result;
 }
 
-std::shared_ptr<ScriptControl> ScriptControl::Create() {
+std::shared_ptr<ScriptControl> ScriptControl::Create(std::chrono::milliseconds timeLimit) {
   // Without an application object the engine aborts the process instead of failing.
   if (QCoreApplication::instance() == nullptr) return nullptr;
-  return std::shared_ptr<ScriptControl>(new ScriptControl());
+  return std::shared_ptr<ScriptControl>(new ScriptControl(timeLimit));
 }
 
-ScriptControl::ScriptControl()
+ScriptControl::ScriptControl(std::chrono::milliseconds timeLimit)
     : engine_(std::make_unique<QJSEngine>()),
       pageHolder_(std::make_unique<QJSValue>(engine_->globalObject())),
-      owner_(std::this_thread::get_id()) {}
+      owner_(std::this_thread::get_id()),
+      timeLimit_(timeLimit) {}
 
 ScriptControl::~ScriptControl() {
   // The value goes before its engine.
@@ -278,7 +279,7 @@ bool ScriptControl::Run(std::string_view code, bool keepSource, QJSValue* result
   QStringList trace;
   Watchdog& watchdog = Watchdog::Instance();
   const std::uint64_t ticket =
-      watchdog.Arm(engine_.get(), std::chrono::steady_clock::now() + kTimeLimit);
+      watchdog.Arm(engine_.get(), std::chrono::steady_clock::now() + timeLimit_);
   *result = engine_->evaluate(source, fileName, 1, &trace);
   watchdog.Disarm(ticket);
   // Read before clearing: the flag is how an interrupted statement shows (it leaves no

@@ -7,7 +7,8 @@
 // process must have a QCoreApplication (the engine refuses to exist without one), on
 // any thread: creation fails quietly when there is none.
 //
-// Every AddCode and Eval is bounded: a statement still running after kTimeLimit is
+// Every AddCode and Eval is bounded: a statement still running after the time limit
+// (kTimeLimit unless the engine was made with another) is
 // interrupted and fails like a rejected one, so a runaway value cannot hang the worker.
 #pragma once
 
@@ -79,11 +80,12 @@ enum ScriptErrorNumber : int {
 
 class ScriptControl {
  public:
-  // How long one AddCode or Eval may run before it is interrupted.
+  // How long one AddCode or Eval may run before it is interrupted, unless the engine was
+  // made with a limit of its own.
   static constexpr std::chrono::milliseconds kTimeLimit{3000};
 
   // A fresh engine, or null when none can be made (no QCoreApplication).
-  static std::shared_ptr<ScriptControl> Create();
+  static std::shared_ptr<ScriptControl> Create(std::chrono::milliseconds timeLimit = kTimeLimit);
 
   ~ScriptControl();
   ScriptControl(const ScriptControl&) = delete;
@@ -111,7 +113,7 @@ class ScriptControl {
   bool SetText(std::string_view name, std::u16string_view text);
 
  private:
-  ScriptControl();
+  explicit ScriptControl(std::chrono::milliseconds timeLimit);
 
   // Runs code under the time limit; true with *result set when no exception escaped.
   bool Run(std::string_view code, bool keepSource, QJSValue* result);
@@ -125,6 +127,7 @@ class ScriptControl {
   // without this every Eval would map and unmap a page (a third of a catalogue load).
   std::unique_ptr<QJSValue> pageHolder_;
   std::thread::id owner_;
+  std::chrono::milliseconds timeLimit_;
   bool languageSet_ = false;
   std::uint64_t runs_ = 0;
   // Global code kept by file name so an error inside one of its functions can show the

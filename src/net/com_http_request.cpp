@@ -38,7 +38,10 @@ ByteSet ComHttpRequest(const ComHttpRequestOptions& options) {
       options.requestObject ? options.requestObject : CreateHttpRequestObject();
   if (!request) return {};
 
-  if (options.timeoutSeconds != -1) {
+  if (options.timeoutMs > 0) {
+    request->SetTimeouts(options.timeoutMs, options.timeoutMs, options.timeoutMs,
+                         options.timeoutMs);
+  } else if (options.timeoutSeconds != -1) {
     // Seconds beyond what milliseconds in an int can hold are held at that limit.
     const int timeoutMs = options.timeoutSeconds < 1                ? kDefaultTimeoutMs
                           : options.timeoutSeconds > INT_MAX / 1000 ? INT_MAX / 1000 * 1000

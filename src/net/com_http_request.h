@@ -30,6 +30,7 @@ struct ComHttpRequestOptions {
   ByteSet bodyBytes{};     // when not empty, sent instead of bodyText
   Text proxyAddress{};     // "host:port"; empty: no proxy set by this call
   int timeoutSeconds = 0;  // -1: the object's own timeouts; below 1 otherwise: 15 s
+  int timeoutMs = 0;       // when above 0, the timeouts in milliseconds instead
   Text proxyUser{};        // used only with proxyAddress
   Text proxyPassword{};
   int credentialTarget = kCredentialsForProxy;  // SetCredentials flags

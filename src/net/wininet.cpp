@@ -35,6 +35,7 @@ struct HandleObject {
   std::vector<std::string> ownHeaderLines;  // Referer and Accept from the open call
   std::uint32_t flags = 0;
   std::uint32_t securityFlags = 0;
+  long exchangeLimitMs = kExchangeLimitMs;
   bool sent = false;
   net::ExchangeResponse response;
   std::size_t readOffset = 0;
@@ -213,11 +214,19 @@ RawHandle Api::HttpOpenRequest(RawHandle connection, const char* verb, const cha
 bool Api::InternetSetOption(RawHandle handle, std::uint32_t option, const void* buffer,
                             std::uint32_t length) {
   HandleObject* request = Find(handle, Kind::kRequest);
-  if (request == nullptr || option != kOptionSecurityFlags || buffer == nullptr || length != 4) {
-    return false;
+  if (request == nullptr || buffer == nullptr || length != 4) return false;
+  if (option == kOptionSecurityFlags) {
+    std::memcpy(&request->securityFlags, buffer, 4);
+    return true;
   }
-  std::memcpy(&request->securityFlags, buffer, 4);
-  return true;
+  if (option == kOptionReceiveTimeout) {
+    std::uint32_t limitMs = 0;
+    std::memcpy(&limitMs, buffer, 4);
+    if (limitMs == 0) return false;
+    request->exchangeLimitMs = limitMs;
+    return true;
+  }
+  return false;
 }
 
 bool Api::HttpSendRequest(RawHandle handle, const char* headers, std::size_t headersLength,
@@ -258,7 +267,7 @@ bool Api::HttpSendRequest(RawHandle handle, const char* headers, std::size_t hea
   exchange.ignoredTlsErrors = TlsErrorsIgnored(request->flags, request->securityFlags);
   exchange.http10 = request->http10;
   exchange.connectMs = kConnectLimitMs;
-  exchange.totalMs = kExchangeLimitMs;
+  exchange.totalMs = request->exchangeLimitMs;
 
   net::CurlEasy easy;
   request->response = net::PerformExchange(easy, exchange);

@@ -6,9 +6,9 @@
 // which InternetReadFile reads the body and HttpQueryInfo the raw header block.
 //
 // Unlike the platform it stands in for, every exchange is bounded: 5 s to resolve and
-// connect, 10 s for the whole exchange. The caller runs it on the window's thread, where
-// an unanswering server must not freeze the window for ever. Bodies beyond 64 MiB fail
-// the exchange.
+// connect, 10 s for the whole exchange (a request may set a shorter one). An unanswering
+// server must not hold a cover download for ever. Bodies beyond 64 MiB fail the
+// exchange.
 //
 // The calls are virtual members of Api so a test can record them around the real ones;
 // Handle closes what it holds when it goes out of scope.
@@ -39,6 +39,9 @@ inline constexpr std::uint32_t kFlagIgnoreRedirectToHttp = 0x00008000;
 
 // InternetSetOption: the security flags of a request, a 4-byte value.
 inline constexpr std::uint32_t kOptionSecurityFlags = 31;
+// InternetSetOption: the whole exchange's limit in milliseconds, a 4-byte value (the
+// default is kExchangeLimitMs).
+inline constexpr std::uint32_t kOptionReceiveTimeout = 6;
 inline constexpr std::uint32_t kSecurityIgnoreRevocation = 0x00000080;
 inline constexpr std::uint32_t kSecurityIgnoreUnknownCa = 0x00000100;
 inline constexpr std::uint32_t kSecurityIgnoreWrongUsage = 0x00000200;
@@ -77,7 +80,7 @@ class Api {
                                     const char* version, const char* referrer,
                                     const char* const* acceptTypes, std::uint32_t flags,
                                     std::uintptr_t context);
-  // Only kOptionSecurityFlags on a request handle is known.
+  // Only kOptionSecurityFlags and kOptionReceiveTimeout on a request handle are known.
   virtual bool InternetSetOption(RawHandle handle, std::uint32_t option, const void* buffer,
                                  std::uint32_t length);
   // `headers` is header text (lines joined by CR LF) of `headersLength` bytes; lines

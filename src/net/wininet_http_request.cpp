@@ -78,6 +78,10 @@ ByteSet WinInetHttpRequest(const WinInetHttpRequestOptions& options) {
   const std::uint32_t securityFlags = kSecurityFlags;
   api.InternetSetOption(request.get(), wininet::kOptionSecurityFlags, &securityFlags,
                         sizeof securityFlags);
+  if (options.timeoutMs > 0) {
+    api.InternetSetOption(request.get(), wininet::kOptionReceiveTimeout, &options.timeoutMs,
+                          sizeof options.timeoutMs);
+  }
 
   if (options.addDefaultHeaders) headers = WithDefaultHeaders(headers, options.url, method);
   if (options.sendCookies != nullptr && !options.sendCookies->empty()) {

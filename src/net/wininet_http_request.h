@@ -33,6 +33,8 @@ struct WinInetHttpRequestOptions {
   bool addDefaultHeaders = true;
   bool normaliseHeaderNames = true;
   bool socksProxy = false;
+  // The whole exchange's limit; 0 keeps the layer's own (wininet::kExchangeLimitMs).
+  std::uint32_t timeoutMs = 0;
   // The layer to call; null means wininet::DefaultApi(). Tests record the calls with it.
   wininet::Api* api = nullptr;
 };

@@ -1,6 +1,6 @@
 #include "app_fixture.h"
 
-#include <httplib.h>
+#include <gtest/gtest.h>
 
 #include <QBuffer>
 #include <QColor>
@@ -13,7 +13,6 @@
 #include <cctype>
 #include <cmath>
 
-#include "support/httplib_listen.h"
 #include "util/charset.h"
 #include "util/duration.h"
 
@@ -63,69 +62,13 @@ std::string MakeCover(unsigned rgb) {
   return png.toStdString();
 }
 
-MediaServer::MediaServer() : server_(std::make_unique<httplib::Server>()) {
-  auto record = [this](const httplib::Request& request) {
-    Request seen{request.method, request.path, {}};
-    for (const auto& [name, value] : request.headers) {
-      std::string lower = name;
-      for (char& c : lower) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-      seen.headers.emplace(lower, value);
-    }
-    std::lock_guard lock(mutex_);
-    requests_.push_back(std::move(seen));
-  };
-  auto serve = [this, record](const httplib::Request& request, httplib::Response& response) {
-    record(request);
-    const std::string name = request.matches[1];
-    int delay = 0;
-    {
-      std::lock_guard lock(mutex_);
-      const auto found = delays_.find(name);
-      if (found != delays_.end()) delay = found->second;
-    }
-    if (delay > 0) std::this_thread::sleep_for(std::chrono::milliseconds(delay));
-    std::lock_guard lock(mutex_);
-    const auto found = files_.find(name);
-    if (found == files_.end()) {
-      response.status = 404;
-      return;
-    }
-    response.set_content(found->second.first, found->second.second.c_str());
-  };
-  server_->Get(R"(/media/(.+))", serve);
-  port_ = server_->bind_to_any_port("127.0.0.1");
-  // Bound already: connections wait in the backlog until the loop accepts them.
-  thread_ = ListenInThread(*server_);
-}
-
-MediaServer::~MediaServer() {
-  server_->stop();
-  thread_.join();
-}
-
-void MediaServer::Add(const std::string& name, std::string bytes, std::string contentType) {
-  std::lock_guard lock(mutex_);
-  files_[name] = {std::move(bytes), std::move(contentType)};
-}
-
-void MediaServer::Delay(const std::string& name, int ms) {
-  std::lock_guard lock(mutex_);
-  delays_[name] = ms;
-}
-
-std::string MediaServer::Url(const std::string& name) const {
-  return "http://127.0.0.1:" + std::to_string(port_) + "/media/" + name;
-}
-
-std::vector<MediaServer::Request> MediaServer::Requests() const {
-  std::lock_guard lock(mutex_);
-  return requests_;
+MediaServer::MediaServer() {
+  EXPECT_TRUE(Start());
 }
 
 int MediaServer::CountFor(const std::string& name) const {
-  std::lock_guard lock(mutex_);
   int count = 0;
-  for (const auto& request : requests_) count += request.path == "/media/" + name ? 1 : 0;
+  for (const auto& request : Requests()) count += request.path == "/media/" + name ? 1 : 0;
   return count;
 }
 

@@ -14,11 +14,8 @@
 #include <vector>
 
 #include "app/player_window.h"
+#include "catalogue_server/catalogue_server.h"
 #include "util/types.h"
-
-namespace httplib {
-class Server;
-}
 
 namespace newsbar::test {
 
@@ -28,37 +25,20 @@ std::string MakeWav(double seconds, int sampleRate = 8000);
 // A small PNG cover in the given colour.
 std::string MakeCover(unsigned rgb);
 
-// Serves named files under /media/<name> on 127.0.0.1 (ephemeral port) and records every
-// request with its headers. Unknown names get 404.
-class MediaServer {
+// The loopback catalogue server's media host as the window tests use it: named files
+// under /media/<name> (unknown names get 404), every request recorded with its headers.
+class MediaServer : public loopback::CatalogueServer {
  public:
-  struct Request {
-    std::string method;
-    std::string path;
-    std::multimap<std::string, std::string> headers;  // names lower-cased
-  };
+  MediaServer();  // started, or the test fails
 
-  MediaServer();
-  ~MediaServer();
-  MediaServer(const MediaServer&) = delete;
-  MediaServer& operator=(const MediaServer&) = delete;
-
-  void Add(const std::string& name, std::string bytes, std::string contentType);
-  // Every answer for that name waits `ms` first.
-  void Delay(const std::string& name, int ms);
-  std::string Url(const std::string& name) const;
-  std::vector<Request> Requests() const;
+  void Add(const std::string& name, std::string bytes, std::string contentType) {
+    AddFile(name, std::move(bytes), std::move(contentType));
+  }
+  // Every answer for that name (added before) waits `ms` first.
+  void Delay(const std::string& name, int ms) { SetFileDelay(name, std::chrono::milliseconds(ms)); }
+  std::string Url(const std::string& name) const { return MediaUrl(name); }
   // Requests for one name (any method).
   int CountFor(const std::string& name) const;
-
- private:
-  std::unique_ptr<httplib::Server> server_;
-  std::thread thread_;
-  int port_ = 0;
-  mutable std::mutex mutex_;
-  std::map<std::string, std::pair<std::string, std::string>> files_;
-  std::map<std::string, int> delays_;
-  std::vector<Request> requests_;
 };
 
 // One list row as the catalogue worker would write it.

@@ -88,10 +88,7 @@ TEST_F(Playback, FirstRowStartsAndADoubleClickMovesTheMark) {
     if (request.path != "/media/c0.png") continue;
     ++coverRequests;
     EXPECT_EQ(request.method, "GET");
-    auto header = [&](const char* name) {
-      const auto found = request.headers.find(name);
-      return found == request.headers.end() ? std::string("(none)") : found->second;
-    };
+    auto header = [&](const char* name) { return request.Header(name).value_or("(none)"); };
     EXPECT_EQ(header("accept"), "*/*");
     EXPECT_EQ(header("referer"), server_.Url("c0.png"));
     EXPECT_EQ(header("accept-language"), "zh-cn");

@@ -46,18 +46,21 @@ bool WaitFor(const std::function<bool()>& condition, std::chrono::milliseconds t
   return true;
 }
 
-WindowRun::WindowRun(Endpoints endpoints)
+WindowRun::WindowRun(Endpoints endpoints, RunLimits limits)
     : mutex_(std::make_shared<std::mutex>()),
       endpoints_(std::make_shared<Endpoints>(std::move(endpoints))) {
   window_ = std::make_unique<PlayerWindow>(
-      [mutex = mutex_, endpoints = endpoints_](const WorkerTargets& targets) {
+      [mutex = mutex_, endpoints = endpoints_, limits](const WorkerTargets& targets) {
         Endpoints now;
         {
           std::lock_guard lock(*mutex);
           now = *endpoints;
         }
+        now.requestLimit = limits.request;
         CatalogueWorker(now, targets);
       });
+  window_->SetCoverLimit(limits.cover);
+  window_->Media().SetOpenBound(limits.open);
 }
 
 WindowRun::~WindowRun() = default;

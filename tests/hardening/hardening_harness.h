@@ -44,11 +44,25 @@ class FreezeProbe : public QObject {
 // One list row, columns 0..4, as UTF-8 for readable failures.
 using ListedRow = std::array<std::string, 5>;
 
-// A PlayerWindow whose worker routine is the real CatalogueWorker. The endpoints can be
-// changed between runs (a retry then reaches the new ones).
+// How long a run's worker and window wait on what is faulty: the catalogue requests and
+// the time request, a cover download, the opening of an episode's audio.
+struct RunLimits {
+  std::chrono::milliseconds request;
+  std::chrono::milliseconds cover;
+  std::chrono::milliseconds open;
+};
+// The player's own limits, which the ShippedLimits cases wait out.
+inline constexpr RunLimits kShippedLimits{.request = kRequestLimit, .cover = 10s, .open = 10s};
+// What the fault cases run with: a fault costs a second or two, while a healthy exchange
+// on loopback ends far inside these, also on a busy machine and under a sanitizer.
+inline constexpr RunLimits kShortLimits{.request = 1s, .cover = 1s, .open = 2s};
+
+// A PlayerWindow whose worker routine is the real CatalogueWorker, waiting with the given
+// limits (whatever the endpoints say). The endpoints can be changed between runs (a retry
+// then reaches the new ones).
 class WindowRun {
  public:
-  explicit WindowRun(Endpoints endpoints);
+  explicit WindowRun(Endpoints endpoints, RunLimits limits = kShortLimits);
   ~WindowRun();
 
   void SetEndpoints(Endpoints endpoints);

@@ -48,7 +48,7 @@ class CloseInEveryPhase : public testing::TestWithParam<std::tuple<Phase, Way>> 
 
 TEST_P(CloseInEveryPhase, EndsWithinASecondWithStatusZero) {
   const auto [phase, way] = GetParam();
-  BenchServer server(demo::BuiltInMedia());
+  BenchServer server(loopback::BuiltInMedia());
   ASSERT_TRUE(server.Start());
   BenchFaults faults;
   faults.stallCatalogue = phase == Phase::kFirstLoad;

@@ -212,7 +212,8 @@ TEST_P(HostileCatalogue, DefinedOutcome) {
   fixture.SetFailure(FixtureProgramme::kEvening, FixtureFailure::kEmptyList);
   fixture.SetDateHeader("Mon, 20 Jul 2020 12:00:00 GMT");
 
-  WindowRun run(fixture.Endpoints());
+  // The player's own limits: a large page takes its time to arrive and to read.
+  WindowRun run(fixture.Endpoints(), kShippedLimits);
   run.Start();
   ASSERT_TRUE(run.WaitForVerdict(120s)) << run.StatusText();
   EXPECT_LE(run.FreezeBeforeVerdict(), 3s);

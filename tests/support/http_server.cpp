@@ -4,10 +4,8 @@
 #include <fcntl.h>
 #include <netinet/in.h>
 #include <openssl/err.h>
-#include <openssl/evp.h>
 #include <openssl/ssl.h>
 #include <openssl/x509.h>
-#include <openssl/x509v3.h>
 #include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -18,6 +16,8 @@
 #include <limits>
 #include <stdexcept>
 #include <utility>
+
+#include "catalogue_server/certificate.h"
 
 namespace newsbar::test {
 namespace {
@@ -43,46 +43,20 @@ struct SslFree {
   void operator()(SSL* ssl) const { SSL_free(ssl); }
 };
 
-struct KeyFree {
-  void operator()(EVP_PKEY* key) const { EVP_PKEY_free(key); }
-};
-struct CertFree {
-  void operator()(X509* cert) const { X509_free(cert); }
-};
-
 SSL_CTX* MakeTlsContext(HttpServer::Certificate kind) {
-  std::unique_ptr<EVP_PKEY, KeyFree> key(EVP_PKEY_Q_keygen(nullptr, nullptr, "EC", "P-256"));
-  std::unique_ptr<X509, CertFree> cert(X509_new());
-  if (!key || !cert) throw std::runtime_error("cannot make a test key");
-  X509_set_version(cert.get(), 2);
-  ASN1_INTEGER_set(X509_get_serialNumber(cert.get()), 1);
+  // Named for localhost only: a client that checks names rejects https://127.0.0.1.
+  loopback::CertificateSpec spec{.commonName = "localhost", .altNames = "DNS:localhost"};
   if (kind == HttpServer::Certificate::kExpired) {
-    X509_gmtime_adj(X509_getm_notBefore(cert.get()), -10L * 24 * 3600);
-    X509_gmtime_adj(X509_getm_notAfter(cert.get()), -24L * 3600);
+    spec.notBefore = -std::chrono::hours(10 * 24);
+    spec.notAfter = -std::chrono::hours(24);
   } else {
-    X509_gmtime_adj(X509_getm_notBefore(cert.get()), -3600);
-    X509_gmtime_adj(X509_getm_notAfter(cert.get()), 7L * 24 * 3600);
+    spec.notAfter = std::chrono::hours(7 * 24);
   }
-  X509_set_pubkey(cert.get(), key.get());
-  X509_NAME* name = X509_get_subject_name(cert.get());
-  X509_NAME_add_entry_by_txt(name, "CN", MBSTRING_ASC,
-                             reinterpret_cast<const unsigned char*>("localhost"), -1, -1, 0);
-  X509_set_issuer_name(cert.get(), name);
-  X509V3_CTX context;
-  X509V3_set_ctx_nodb(&context);
-  X509V3_set_ctx(&context, cert.get(), cert.get(), nullptr, nullptr, 0);
-  X509_EXTENSION* san =
-      X509V3_EXT_conf_nid(nullptr, &context, NID_subject_alt_name, "DNS:localhost");
-  if (san != nullptr) {
-    X509_add_ext(cert.get(), san, -1);
-    X509_EXTENSION_free(san);
-  }
-  if (X509_sign(cert.get(), key.get(), EVP_sha256()) == 0) {
-    throw std::runtime_error("cannot sign the test certificate");
-  }
+  const loopback::Certificate made = loopback::MakeCertificate(spec);
+  if (!made) throw std::runtime_error("cannot make a test certificate");
   SSL_CTX* tls = SSL_CTX_new(TLS_server_method());
-  if (tls == nullptr || SSL_CTX_use_certificate(tls, cert.get()) != 1 ||
-      SSL_CTX_use_PrivateKey(tls, key.get()) != 1) {
+  if (tls == nullptr || SSL_CTX_use_certificate(tls, made.cert.get()) != 1 ||
+      SSL_CTX_use_PrivateKey(tls, made.key.get()) != 1) {
     SSL_CTX_free(tls);
     throw std::runtime_error("cannot set up the test TLS context");
   }

@@ -9,32 +9,25 @@
 #include <fstream>
 #include <iterator>
 #include <numbers>
-#include <vector>
 
 namespace newsbar::test {
 
 namespace {
 
-void PutLe(std::vector<std::uint8_t>& out, std::uint32_t value, int bytes) {
-  for (int i = 0; i < bytes; ++i) out.push_back(static_cast<std::uint8_t>(value >> (8 * i)));
-}
-
-void PutTag(std::vector<std::uint8_t>& out, const char* tag) {
-  out.insert(out.end(), tag, tag + 4);
+void PutLe(std::string& out, std::uint32_t value, int bytes) {
+  for (int i = 0; i < bytes; ++i) out += static_cast<char>((value >> (8 * i)) & 0xFF);
 }
 
 }  // namespace
 
-bool WriteWav(const std::string& path, double seconds, int sampleRate) {
-  if (!(seconds > 0) || sampleRate <= 0) return false;
+std::string ToneWav(double seconds, double frequency, int sampleRate) {
+  if (!(seconds > 0) || sampleRate <= 0) return {};
   const auto samples = static_cast<std::uint32_t>(seconds * sampleRate);
   const std::uint32_t dataBytes = samples * 2;
-  std::vector<std::uint8_t> out;
+  std::string out = "RIFF";
   out.reserve(44 + dataBytes);
-  PutTag(out, "RIFF");
   PutLe(out, 36 + dataBytes, 4);
-  PutTag(out, "WAVE");
-  PutTag(out, "fmt ");
+  out += "WAVEfmt ";
   PutLe(out, 16, 4);  // chunk size
   PutLe(out, 1, 2);   // PCM
   PutLe(out, 1, 2);   // mono
@@ -42,15 +35,22 @@ bool WriteWav(const std::string& path, double seconds, int sampleRate) {
   PutLe(out, static_cast<std::uint32_t>(sampleRate) * 2, 4);  // bytes a second
   PutLe(out, 2, 2);                                           // block align
   PutLe(out, 16, 2);                                          // bits a sample
-  PutTag(out, "data");
+  out += "data";
   PutLe(out, dataBytes, 4);
   for (std::uint32_t i = 0; i < samples; ++i) {
     const double t = static_cast<double>(i) / sampleRate;
-    const auto sample = static_cast<std::int16_t>(3000 * std::sin(2 * std::numbers::pi * 440 * t));
+    const auto sample =
+        static_cast<std::int16_t>(3000 * std::sin(2 * std::numbers::pi * frequency * t));
     PutLe(out, static_cast<std::uint16_t>(sample), 2);
   }
+  return out;
+}
+
+bool WriteWav(const std::string& path, double seconds, int sampleRate) {
+  const std::string wav = ToneWav(seconds, 440, sampleRate);
+  if (wav.empty()) return false;
   std::ofstream file(path, std::ios::binary | std::ios::trunc);
-  file.write(reinterpret_cast<const char*>(out.data()), static_cast<std::streamsize>(out.size()));
+  file.write(wav.data(), static_cast<std::streamsize>(wav.size()));
   return static_cast<bool>(file.flush());
 }
 

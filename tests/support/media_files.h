@@ -8,7 +8,11 @@
 
 namespace newsbar::test {
 
-// A 16-bit mono PCM WAV of `seconds` holding a quiet 440 Hz tone; true when written.
+// A 16-bit mono PCM WAV of `seconds` holding a quiet tone; empty for a length or rate
+// that is not positive.
+std::string ToneWav(double seconds, double frequency = 440, int sampleRate = 22050);
+
+// That WAV with a 440 Hz tone, written to `path`; true when written.
 bool WriteWav(const std::string& path, double seconds, int sampleRate = 22050);
 
 // An MP3 of `seconds` (the same tone), through a temporary WAV beside it and `lame`;

@@ -9,7 +9,7 @@
 #include "app/mpris.h"
 #include "app/player_window.h"
 #include "catalogue/catalogue_worker.h"
-#include "demo/catalogue_server.h"
+#include "catalogue_server/catalogue_server.h"
 #include "runtime/window_platform.h"
 #include "util/threads.h"
 
@@ -24,12 +24,12 @@ int main(int argc, char** argv) {
   // The same desktop identity as the player itself (name and icon when installed).
   QGuiApplication::setDesktopFileName(QString::fromLatin1(newsbar::kApplicationId));
 
-  newsbar::demo::DemoMedia media = newsbar::demo::BuiltInMedia();
+  newsbar::loopback::MediaSet media = newsbar::loopback::BuiltInMedia();
   if (media.episodes.empty()) {
     std::fputs("newsbar-demo: its built-in episodes are missing; rebuild it\n", stderr);
     return 1;
   }
-  newsbar::demo::CatalogueServer server(std::move(media));
+  newsbar::loopback::CatalogueServer server(std::move(media));
   if (!server.Start()) {
     std::fputs("newsbar-demo: could not start its catalogue server on 127.0.0.1\n", stderr);
     return 1;

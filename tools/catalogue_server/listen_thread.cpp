@@ -1,11 +1,11 @@
-#include "support/httplib_listen.h"
+#include "catalogue_server/listen_thread.h"
 
 #include <httplib.h>
 
 #include <atomic>
 #include <memory>
 
-namespace newsbar::test {
+namespace newsbar::loopback {
 
 std::thread ListenInThread(httplib::Server& server) {
   auto ended = std::make_shared<std::atomic<bool>>(false);
@@ -17,4 +17,4 @@ std::thread ListenInThread(httplib::Server& server) {
   return thread;
 }
 
-}  // namespace newsbar::test
+}  // namespace newsbar::loopback

@@ -1,5 +1,6 @@
-// The demo server on the wire: real requests over http and https, then the player's own
-// catalogue worker and media player against it.
+// The loopback catalogue server on the wire: real requests over http and https, its
+// faults and its record of requests, then the player's own catalogue worker and media
+// player against it.
 #include <gtest/gtest.h>
 #include <openssl/pem.h>
 #include <openssl/x509.h>
@@ -18,14 +19,14 @@
 #include <thread>
 
 #include "catalogue/catalogue_worker.h"
-#include "demo/catalogue_server.h"
+#include "catalogue_server/catalogue_server.h"
 #include "runtime/controls.h"
 #include "runtime/media_player.h"
 #include "support/wait_until.h"
 #include "util/charset.h"
 #include "util/duration.h"
 
-namespace newsbar::demo {
+namespace newsbar::loopback {
 namespace {
 
 using std::chrono::system_clock;
@@ -64,7 +65,7 @@ std::optional<system_clock::time_point> ParseRfc1123(const std::string& text) {
   return std::nullopt;
 }
 
-class DemoServerTest : public ::testing::Test {
+class CatalogueServerTest : public ::testing::Test {
  protected:
   void SetUp() override {
     media_ = BuiltInMedia();
@@ -92,17 +93,17 @@ class DemoServerTest : public ::testing::Test {
     return client;
   }
 
-  const DemoEpisode* Find(int programme, int daysAgo) const {
-    for (const DemoEpisode& episode : media_.episodes)
+  const Episode* Find(int programme, int daysAgo) const {
+    for (const Episode& episode : media_.episodes)
       if (episode.programme == programme && episode.daysAgo == daysAgo) return &episode;
     return nullptr;
   }
 
-  DemoMedia media_;
+  MediaSet media_;
   std::unique_ptr<CatalogueServer> server_;
 };
 
-TEST_F(DemoServerTest, AnswersBothProgrammesWithTodaysPageOverTheirSchemes) {
+TEST_F(CatalogueServerTest, AnswersBothProgrammesWithTodaysPageOverTheirSchemes) {
   const CalendarDate before = DateAtUtc8(system_clock::now());
   auto http = Http();
   auto morning = http.Post(CatalogueTarget(kMorningPid), "", "application/x-www-form-urlencoded");
@@ -120,20 +121,19 @@ TEST_F(DemoServerTest, AnswersBothProgrammesWithTodaysPageOverTheirSchemes) {
     const QJsonArray list = ListOf((*reply)->body);
     ASSERT_GE(list.size(), 6);
     for (qsizetype k = 0; k < list.size(); ++k) {
-      const DemoEpisode* episode = Find(programme, static_cast<int>(k));
+      const Episode* episode = Find(programme, static_cast<int>(k));
       ASSERT_NE(episode, nullptr);
       EXPECT_EQ(list[k]["title"].toString().toStdString(),
                 EpisodeTitle(programme, DateAtUtc8(system_clock::now(), episode->daysAgo),
                              episode->headline));
       EXPECT_EQ(list[k]["duration"].toInt(), episode->seconds);
       EXPECT_EQ(list[k]["audiolist"][0]["filePath"].toString().toStdString(),
-                "http://127.0.0.1:" + std::to_string(server_->HttpPort()) + "/media/" +
-                    episode->audioFile);
+                server_->MediaUrl("") + episode->audioFile);
     }
   }
 }
 
-TEST_F(DemoServerTest, UnknownProgrammesFailAndLaterPagesAreEmpty) {
+TEST_F(CatalogueServerTest, UnknownProgrammesFailAndLaterPagesAreEmpty) {
   auto http = Http();
   auto unknown = http.Post(CatalogueTarget("1"), "", "application/x-www-form-urlencoded");
   ASSERT_TRUE(unknown);
@@ -148,7 +148,7 @@ TEST_F(DemoServerTest, UnknownProgrammesFailAndLaterPagesAreEmpty) {
   EXPECT_EQ(ListOf(page2->body).size(), 0);
 }
 
-TEST_F(DemoServerTest, TimeHostSendsTheCurrentTimeInItsDateHeader) {
+TEST_F(CatalogueServerTest, TimeHostSendsTheCurrentTimeInItsDateHeader) {
   auto http = Http();
   auto head = http.Head("/");
   ASSERT_TRUE(head) << httplib::to_string(head.error());
@@ -161,7 +161,7 @@ TEST_F(DemoServerTest, TimeHostSendsTheCurrentTimeInItsDateHeader) {
   EXPECT_LT(std::chrono::abs(*parsed - system_clock::now()), 60s) << date;
 }
 
-TEST_F(DemoServerTest, ServesCoversAndClipsWithRanges) {
+TEST_F(CatalogueServerTest, ServesCoversAndClipsWithRanges) {
   auto http = Http();
   auto cover = http.Get("/media/morning.jpg");
   ASSERT_TRUE(cover);
@@ -169,7 +169,7 @@ TEST_F(DemoServerTest, ServesCoversAndClipsWithRanges) {
   EXPECT_EQ(cover->get_header_value("Content-Type"), "image/jpeg");
   EXPECT_EQ(cover->body, media_.files.at("morning.jpg"));
 
-  const DemoEpisode* today = Find(2, 0);
+  const Episode* today = Find(2, 0);
   ASSERT_NE(today, nullptr);
   const std::string& clip = media_.files.at(today->audioFile);
   const std::string path = "/media/" + today->audioFile;
@@ -194,7 +194,7 @@ TEST_F(DemoServerTest, ServesCoversAndClipsWithRanges) {
   }
 }
 
-// The player's own load against the demo server at a given moment: what the list holds
+// The player's own load against the server at a given moment: what the list holds
 // and which row leads, as the README tells the user.
 struct DueCase {
   const char* what;
@@ -205,12 +205,13 @@ struct DueCase {
   int firstDaysAgo;  // the evening episode row 0 comes from
 };
 
-class DemoWorkerTest : public ::testing::TestWithParam<DueCase> {};
+class CatalogueServerWorkerTest : public ::testing::TestWithParam<DueCase> {};
 
-TEST_P(DemoWorkerTest, CatalogueWorkerListsWhatIsDue) {
+TEST_P(CatalogueServerWorkerTest, CatalogueWorkerListsWhatIsDue) {
   const DueCase& due = GetParam();
-  const DemoMedia media = BuiltInMedia();
-  CatalogueServer server(media, [&due] { return due.now; });
+  const MediaSet media = BuiltInMedia();
+  CatalogueServer server(media);
+  server.SetClock([&due] { return due.now; });
   ASSERT_TRUE(server.Start());
 
   ListView list;
@@ -234,11 +235,11 @@ TEST_P(DemoWorkerTest, CatalogueWorkerListsWhatIsDue) {
   EXPECT_TRUE(GbkToUtf8Text(list.CellText(1, 0)).starts_with(due.secondTitle))
       << GbkToUtf8Text(list.CellText(1, 0));
 
-  const DemoEpisode* first = nullptr;
-  for (const DemoEpisode& episode : media.episodes)
+  const Episode* first = nullptr;
+  for (const Episode& episode : media.episodes)
     if (episode.programme == 2 && episode.daysAgo == due.firstDaysAgo) first = &episode;
   ASSERT_NE(first, nullptr);
-  const std::string base = "http://127.0.0.1:" + std::to_string(server.HttpPort()) + "/media/";
+  const std::string base = server.MediaUrl("");
   EXPECT_EQ(GbkToUtf8Text(list.CellText(0, 0)), std::string(due.firstTitle) + first->headline);
   EXPECT_EQ(list.CellText(0, 1), base + first->audioFile);
   EXPECT_EQ(list.CellText(0, 2), base + "evening.png");
@@ -253,7 +254,7 @@ system_clock::time_point Utc(int y, unsigned m, unsigned d, int hour, int minute
 }
 
 INSTANTIATE_TEST_SUITE_P(
-    Hours, DemoWorkerTest,
+    Hours, CatalogueServerWorkerTest,
     ::testing::Values(
         // 04:59:59 on 21 July at UTC+8: today's two editions are not due yet.
         DueCase{"before five", Utc(2020, 7, 20, 20, 59, 59), 12, "7月20日小涟晚报：",
@@ -272,15 +273,15 @@ INSTANTIATE_TEST_SUITE_P(
 
 // The lengths in the catalogue are the lengths the player reads from the clips, and a
 // clip streamed from the server plays.
-TEST_F(DemoServerTest, ClipsPlayForTheLengthTheCatalogueGives) {
+TEST_F(CatalogueServerTest, ClipsPlayForTheLengthTheCatalogueGives) {
   MediaPlayer player;
-  const std::string base = "http://127.0.0.1:" + std::to_string(server_->HttpPort()) + "/media/";
-  for (const DemoEpisode& episode : media_.episodes) {
+  const std::string base = server_->MediaUrl("");
+  for (const Episode& episode : media_.episodes) {
     ASSERT_TRUE(player.Open(base + episode.audioFile)) << episode.audioFile;
     ASSERT_TRUE(test::WaitUntil([&] { return player.LengthKnown(); })) << episode.audioFile;
     EXPECT_EQ(player.Length(), episode.seconds) << episode.audioFile;
   }
-  const DemoEpisode* today = Find(1, 0);
+  const Episode* today = Find(1, 0);
   ASSERT_NE(today, nullptr);
   ASSERT_TRUE(player.Open(base + today->audioFile));
   ASSERT_TRUE(player.Play());
@@ -289,4 +290,4 @@ TEST_F(DemoServerTest, ClipsPlayForTheLengthTheCatalogueGives) {
 }
 
 }  // namespace
-}  // namespace newsbar::demo
+}  // namespace newsbar::loopback

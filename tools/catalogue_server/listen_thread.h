@@ -7,11 +7,11 @@ namespace httplib {
 class Server;
 }
 
-namespace newsbar::test {
+namespace newsbar::loopback {
 
 // Starts server's loop (the server is bound already) and returns once the loop runs, or
 // has given up: the library's stop() does nothing before its loop runs, so a server
 // stopped right after starting would otherwise keep its thread's join waiting for ever.
 std::thread ListenInThread(httplib::Server& server);
 
-}  // namespace newsbar::test
+}  // namespace newsbar::loopback

@@ -8,9 +8,9 @@
 #include <QJsonObject>
 #include <set>
 
-#include "demo/catalogue_server.h"
+#include "catalogue_server/catalogue_server.h"
 
-namespace newsbar::demo {
+namespace newsbar::loopback {
 namespace {
 
 using std::chrono::sys_days;
@@ -44,7 +44,7 @@ TEST(EpisodeTable, KeepsWellFormedRowsAndSkipsTheRest) {
       "1\t0\tx.mp3\t5\ttoo\tmany\n"
       "1\t0\tx.mp3\n"
       "2\t1\tlast.mp3\t9\tno newline at the end";
-  const std::vector<DemoEpisode> episodes = ParseEpisodeTable(table);
+  const std::vector<Episode> episodes = ParseEpisodeTable(table);
   ASSERT_EQ(episodes.size(), 3u);
   EXPECT_EQ(episodes[0].programme, 1);
   EXPECT_EQ(episodes[0].daysAgo, 0);
@@ -57,7 +57,7 @@ TEST(EpisodeTable, KeepsWellFormedRowsAndSkipsTheRest) {
   EXPECT_TRUE(ParseEpisodeTable("").empty());
 }
 
-TEST(DemoDates, DayChangesAtMidnightUtc8AndCountsBackAcrossMonthAndYear) {
+TEST(CatalogueDates, DayChangesAtMidnightUtc8AndCountsBackAcrossMonthAndYear) {
   // 16:00 UTC is midnight at UTC+8.
   EXPECT_EQ(DateText(DateAtUtc8(Utc(2020, 7, 20, 15, 59, 59))), "2020-7-20");
   EXPECT_EQ(DateText(DateAtUtc8(Utc(2020, 7, 20, 16))), "2020-7-21");
@@ -67,21 +67,21 @@ TEST(DemoDates, DayChangesAtMidnightUtc8AndCountsBackAcrossMonthAndYear) {
   EXPECT_EQ(DateText(DateAtUtc8(Utc(2023, 3, 1, 3), 1)), "2023-2-28");
 }
 
-TEST(DemoDates, TitlesCarryUnpaddedMonthAndDayAndTheProgrammeMarker) {
+TEST(CatalogueDates, TitlesCarryUnpaddedMonthAndDayAndTheProgrammeMarker) {
   EXPECT_EQ(EpisodeTitle(1, {2020, 7, 20}, "晴"), "7月20日小涟早报：晴");
   EXPECT_EQ(EpisodeTitle(2, {2021, 1, 5}, "雨"), "1月5日小涟晚报：雨");
   EXPECT_EQ(EpisodeTitle(2, {2021, 12, 31}, ""), "12月31日小涟晚报：");
 }
 
-TEST(DemoDates, HttpDateIsRfc1123InGmt) {
+TEST(CatalogueDates, HttpDateIsRfc1123InGmt) {
   EXPECT_EQ(HttpDate(system_clock::from_time_t(784111777)), "Sun, 06 Nov 1994 08:49:37 GMT");
   EXPECT_EQ(HttpDate(Utc(2020, 7, 20, 18, 30) + 999ms), "Mon, 20 Jul 2020 18:30:00 GMT");
   EXPECT_EQ(HttpDate(Utc(2024, 2, 29, 23, 59, 59)), "Thu, 29 Feb 2024 23:59:59 GMT");
   EXPECT_EQ(HttpDate(Utc(2000, 1, 1, 0)), "Sat, 01 Jan 2000 00:00:00 GMT");
 }
 
-DemoMedia SmallMedia() {
-  DemoMedia media;
+MediaSet SmallMedia() {
+  MediaSet media;
   // Deliberately out of order: the reply must be newest first all the same.
   media.episodes = {{1, 1, "m1.mp3", 11, "昨天的早报"},
                     {2, 0, "e0.mp3", 12, "今天的晚报"},
@@ -124,21 +124,21 @@ TEST(CatalogueReply, ListsTheProgrammeNewestFirstDatedBackFromNowAtUtc8) {
   EXPECT_EQ(evening[0]["title"].toString().toStdString(), "1月1日小涟晚报：今天的晚报");
   EXPECT_EQ(evening[0]["img194_194"].toString(), "http://h/media/evening.png");
 
-  EXPECT_EQ(ReplyList(CatalogueReply(DemoMedia{}, 1, now, "http://h/media/")).size(), 0);
+  EXPECT_EQ(ReplyList(CatalogueReply(MediaSet{}, 1, now, "http://h/media/")).size(), 0);
 }
 
 TEST(BuiltInMedia, HoldsAWeekOfBothProgrammesWithTheirClipsAndCovers) {
-  const DemoMedia media = BuiltInMedia();
+  const MediaSet media = BuiltInMedia();
   for (int programme : {1, 2}) {
     std::set<int> days;
-    for (const DemoEpisode& episode : media.episodes)
+    for (const Episode& episode : media.episodes)
       if (episode.programme == programme) days.insert(episode.daysAgo);
     // Today and at least five days before it, each once.
     ASSERT_GE(days.size(), 6u) << "programme " << programme;
     EXPECT_EQ(*days.begin(), 0);
     EXPECT_EQ(*days.rbegin(), static_cast<int>(days.size()) - 1);
   }
-  for (const DemoEpisode& episode : media.episodes) {
+  for (const Episode& episode : media.episodes) {
     auto clip = media.files.find(episode.audioFile);
     ASSERT_NE(clip, media.files.end()) << episode.audioFile;
     // An MP3 frame header (lame writes no ID3 tag by default) or an ID3 tag.
@@ -158,4 +158,4 @@ TEST(BuiltInMedia, HoldsAWeekOfBothProgrammesWithTheirClipsAndCovers) {
 }
 
 }  // namespace
-}  // namespace newsbar::demo
+}  // namespace newsbar::loopback

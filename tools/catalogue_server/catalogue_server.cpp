@@ -1,0 +1,561 @@
+#include "catalogue_server/catalogue_server.h"
+
+#include <arpa/inet.h>
+#include <httplib.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <array>
+#include <atomic>
+#include <cctype>
+#include <condition_variable>
+#include <mutex>
+#include <thread>
+
+#include "catalogue_server/certificate.h"
+#include "catalogue_server/listen_thread.h"
+
+namespace newsbar::loopback {
+
+namespace {
+
+using std::chrono::steady_clock;
+using std::chrono::system_clock;
+
+constexpr std::string_view kMediaRoute = "/media/";
+constexpr std::string_view kEmptyPage = R"({"code":0,"data":{"list":[]}})";
+
+// Accepts on a port of its own and passes each connection on to the https port when it
+// opens with a TLS handshake record (first byte 0x16), else to the http port.
+class SchemeRelay {
+ public:
+  SchemeRelay(int port, int httpPort, int httpsPort) : httpPort_(httpPort), httpsPort_(httpsPort) {
+    listen_ = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    const int yes = 1;
+    setsockopt(listen_, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
+    sockaddr_in address = Loopback(port);
+    socklen_t length = sizeof address;
+    if (listen_ < 0 || bind(listen_, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
+        listen(listen_, 16) != 0 ||
+        getsockname(listen_, reinterpret_cast<sockaddr*>(&address), &length) != 0) {
+      if (listen_ >= 0) close(listen_);
+      listen_ = -1;
+      return;
+    }
+    port_ = ntohs(address.sin_port);
+    acceptor_ = std::thread([this] { AcceptLoop(); });
+  }
+
+  ~SchemeRelay() {
+    stopping_ = true;
+    if (listen_ < 0) return;
+    shutdown(listen_, SHUT_RDWR);
+    acceptor_.join();
+    close(listen_);
+    for (std::thread& connection : connections_) connection.join();
+  }
+
+  SchemeRelay(const SchemeRelay&) = delete;
+  SchemeRelay& operator=(const SchemeRelay&) = delete;
+
+  int Port() const { return port_; }  // 0 when it could not listen
+
+ private:
+  static sockaddr_in Loopback(int port) {
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(static_cast<std::uint16_t>(port));
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    return address;
+  }
+
+  void AcceptLoop() {
+    while (!stopping_) {
+      const int client = accept4(listen_, nullptr, nullptr, SOCK_CLOEXEC);
+      if (client < 0) {
+        if (stopping_) return;
+        continue;
+      }
+      connections_.emplace_back([this, client] { Relay(client); });
+    }
+  }
+
+  // Waits for one of fds to become readable, looking at the stop flag every 100 ms.
+  bool WaitReadable(pollfd* fds, int count) {
+    while (!stopping_) {
+      const int ready = poll(fds, static_cast<nfds_t>(count), 100);
+      if (ready > 0) return true;
+      if (ready < 0) return false;
+    }
+    return false;
+  }
+
+  void Relay(int client) {
+    pollfd first{.fd = client, .events = POLLIN, .revents = 0};
+    unsigned char byte = 0;
+    if (!WaitReadable(&first, 1) || recv(client, &byte, 1, MSG_PEEK) != 1) {
+      close(client);
+      return;
+    }
+    const int server = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in address = Loopback(byte == 0x16 ? httpsPort_ : httpPort_);
+    if (server < 0 || connect(server, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
+      if (server >= 0) close(server);
+      close(client);
+      return;
+    }
+    std::array<pollfd, 2> fds{pollfd{.fd = client, .events = POLLIN, .revents = 0},
+                              pollfd{.fd = server, .events = POLLIN, .revents = 0}};
+    std::array<char, 16384> buffer{};
+    bool open = true;
+    while (open && WaitReadable(fds.data(), 2)) {
+      for (int i = 0; i < 2 && open; ++i) {
+        if (fds[i].revents == 0) continue;
+        const ssize_t got = recv(fds[i].fd, buffer.data(), buffer.size(), 0);
+        open = got > 0 && send(fds[1 - i].fd, buffer.data(), static_cast<std::size_t>(got),
+                               MSG_NOSIGNAL) == got;
+      }
+    }
+    close(server);
+    close(client);
+  }
+
+  int httpPort_;
+  int httpsPort_;
+  int port_ = 0;
+  int listen_ = -1;
+  std::atomic<bool> stopping_{false};
+  std::thread acceptor_;
+  std::vector<std::thread> connections_;  // only touched by the acceptor, joined at the end
+};
+
+struct ServedFile {
+  std::shared_ptr<const std::string> bytes;
+  std::string contentType;
+  std::chrono::milliseconds delay{0};
+};
+
+int ProgrammeOfPid(const std::string& pid) {
+  return pid == kMorningPid ? 1 : pid == kEveningPid ? 2 : 0;
+}
+
+}  // namespace
+
+std::optional<std::string> RecordedRequest::Header(std::string_view name) const {
+  for (const auto& [key, value] : headers) {
+    if (key.size() == name.size() &&
+        std::equal(key.begin(), key.end(), name.begin(), [](char a, char b) {
+          return std::tolower(static_cast<unsigned char>(a)) ==
+                 std::tolower(static_cast<unsigned char>(b));
+        })) {
+      return value;
+    }
+  }
+  return std::nullopt;
+}
+
+struct CatalogueServer::Impl {
+  // One listening server and the thread that runs it; restartable on the same port.
+  struct Listener {
+    std::string name;
+    bool tls = false;
+    int port = 0;
+    std::unique_ptr<httplib::Server> server{};
+    std::thread thread{};
+  };
+
+  ServerOptions options;
+  Certificate certificate;
+  std::string certificatePem;
+  std::unique_ptr<SchemeRelay> relay;
+  // Listeners are only started and stopped from the owner's thread.
+  Listener http{.name = "http"};
+  Listener https{.name = "https", .tls = true};
+  Listener time{.name = "time"};
+  Listener media{.name = "media"};
+
+  mutable std::mutex mutex;  // guards everything below
+  // Notified on every request that arrives, and when the faults change or the server stops.
+  mutable std::condition_variable changed;
+  bool stopping = false;
+  WallClock clock = [] { return system_clock::now(); };
+  bool dateFollowsClock = true;
+  std::optional<std::string> fixedDate;
+  std::vector<Episode> episodes;
+  std::array<std::optional<std::string>, 2> replies;
+  std::array<CatalogueFailure, 2> failures{CatalogueFailure::kNone, CatalogueFailure::kNone};
+  ServerFaults faults;
+  std::map<std::string, ServedFile, std::less<>> files;
+  std::vector<RecordedRequest> requests;
+
+  std::string MediaBase() const {
+    return "http://127.0.0.1:" + std::to_string(media.port) + std::string(kMediaRoute);
+  }
+
+  void Record(const std::string& server, const httplib::Request& request) {
+    RecordedRequest record;
+    record.server = server;
+    record.method = request.method;
+    record.path = request.path;
+    record.target = request.target;
+    record.arrived = steady_clock::now();
+    for (const auto& [name, value] : request.params) record.query[name] = value;
+    for (const auto& [name, value] : request.headers) {
+      // The library adds the peer's and its own address as pseudo headers.
+      if (name == "REMOTE_ADDR" || name == "REMOTE_PORT" || name == "LOCAL_ADDR" ||
+          name == "LOCAL_PORT") {
+        continue;
+      }
+      record.headers.emplace_back(name, value);
+    }
+    record.body = request.body;
+    {
+      std::lock_guard lock(mutex);
+      requests.push_back(std::move(record));
+    }
+    changed.notify_all();
+  }
+
+  // Holds a request while `stalled` says so, until the server stops.
+  void StallWhile(bool ServerFaults::*stalled) {
+    std::unique_lock lock(mutex);
+    changed.wait(lock, [&] { return stopping || !(faults.*stalled); });
+  }
+
+  // Holds a request for `delay`, or until the server stops.
+  void Delay(std::chrono::milliseconds delay) {
+    std::unique_lock lock(mutex);
+    const auto until = steady_clock::now() + delay;
+    changed.wait_until(lock, until, [&] { return stopping; });
+  }
+
+  void AnswerCatalogue(const httplib::Request& request, httplib::Response& response) {
+    const int programme = ProgrammeOfPid(request.get_param_value("pid"));
+    if (programme == 0) {
+      response.status = 404;
+      return;
+    }
+    StallWhile(&ServerFaults::stallCatalogue);
+    std::unique_lock lock(mutex);
+    const auto index = static_cast<std::size_t>(programme - 1);
+    switch (failures[index]) {
+      case CatalogueFailure::kServerError:
+        response.status = 500;
+        response.set_content("Internal Server Error", "text/plain");
+        return;
+      case CatalogueFailure::kNotJson:
+        response.set_content("<html><body>Service temporarily unavailable</body></html>",
+                             "text/html; charset=utf-8");
+        return;
+      case CatalogueFailure::kNoList:
+        response.set_content(R"({"code":0})", "application/json");
+        return;
+      case CatalogueFailure::kEmptyList:
+        response.set_content(std::string(kEmptyPage), "application/json");
+        return;
+      case CatalogueFailure::kRefuse:  // not reached: the listener is down
+      case CatalogueFailure::kNone:
+        break;
+    }
+    // Only the first page holds episodes; later pages are empty.
+    const std::string page = request.get_param_value("pageNum");
+    std::string body;
+    if (faults.emptyCatalogue || (!page.empty() && page != "1")) {
+      body = kEmptyPage;
+    } else if (replies[index]) {
+      body = *replies[index];
+    } else {
+      const std::vector<Episode> listed = episodes;
+      const WallClock now = clock;
+      lock.unlock();
+      body = CatalogueReply(listed, programme, now(), MediaBase(), [this](const std::string& name) {
+        std::lock_guard sizes(mutex);
+        auto found = files.find(name);
+        return found == files.end() ? 0LL : static_cast<long long>(found->second.bytes->size());
+      });
+    }
+    response.set_content(std::move(body), "application/json;charset=UTF-8");
+  }
+
+  std::chrono::milliseconds RangeDelay() const {
+    std::lock_guard lock(mutex);
+    return faults.rangeDelay;
+  }
+
+  void AnswerMedia(const httplib::Request& request, httplib::Response& response) {
+    const std::string name = request.matches[1];
+    if (IsAudioName(name)) {
+      StallWhile(&ServerFaults::stallAudio);
+      if (request.has_header("Range")) Delay(RangeDelay());
+    } else {
+      StallWhile(&ServerFaults::stallCovers);
+    }
+    ServedFile file;
+    {
+      std::lock_guard lock(mutex);
+      auto found = files.find(name);
+      if (found != files.end()) file = found->second;
+    }
+    if (!file.bytes) {
+      response.status = 404;
+      return;
+    }
+    if (file.delay.count() > 0) Delay(file.delay);
+    const std::size_t size = file.bytes->size();
+    for (const auto& [first, last] : request.ranges) {
+      if (first >= 0 && static_cast<std::size_t>(first) >= size) {
+        response.status = 416;  // the library would drop the connection instead
+        response.set_header("Content-Range", "bytes */" + std::to_string(size));
+        return;
+      }
+    }
+    // Range requests (the player seeks with them) are cut by the library; the bytes stay
+    // alive while it sends them, even when the file is replaced meanwhile.
+    response.set_content_provider(
+        size, file.contentType.c_str(),
+        [bytes = file.bytes](std::size_t offset, std::size_t length, httplib::DataSink& sink) {
+          return sink.write(bytes->data() + offset, length);
+        });
+  }
+
+  void Configure(Listener& listener) {
+    httplib::Server& server = *listener.server;
+    // Without it a reply written in two pieces (the https one) waits for the client's
+    // delayed acknowledgement, some 40 ms that no real server would add.
+    server.set_tcp_nodelay(true);
+    if (options.oneRequestPerConnection) server.set_keep_alive_max_count(1);
+    const std::string name = listener.name;
+    server.set_pre_routing_handler(
+        [this, name](const httplib::Request& request, httplib::Response&) {
+          Record(name, request);
+          return httplib::Server::HandlerResponse::Unhandled;
+        });
+    auto catalogue = [this](const httplib::Request& request, httplib::Response& response) {
+      AnswerCatalogue(request, response);
+    };
+    server.Post(".*", catalogue);
+    server.Get(std::string(kCataloguePath), catalogue);
+    server.Get(std::string(kMediaRoute) + "(.*)",
+               [this](const httplib::Request& request, httplib::Response& response) {
+                 AnswerMedia(request, response);
+               });
+    // Anything else (the time host's root above all; HEAD too) is a small page.
+    server.Get(".*", [](const httplib::Request&, httplib::Response& response) {
+      response.set_content("<html><body>newsbar loopback catalogue</body></html>", "text/html");
+    });
+    // Every reply tells the time, as a public web server's would.
+    server.set_post_routing_handler([this](const httplib::Request&, httplib::Response& response) {
+      std::unique_lock lock(mutex);
+      if (!dateFollowsClock) {
+        if (fixedDate) response.set_header("Date", *fixedDate);
+        return;
+      }
+      const WallClock now = clock;
+      lock.unlock();
+      response.set_header("Date", HttpDate(now()));
+    });
+  }
+
+  bool Start(Listener& listener) {
+    if (listener.tls) {
+      listener.server =
+          std::make_unique<httplib::SSLServer>(certificate.cert.get(), certificate.key.get());
+    } else {
+      listener.server = std::make_unique<httplib::Server>();
+    }
+    if (!listener.server->is_valid()) return false;
+    Configure(listener);
+    if (listener.port == 0) {
+      listener.port = listener.server->bind_to_any_port("127.0.0.1");
+    } else if (!listener.server->bind_to_port("127.0.0.1", listener.port)) {
+      listener.port = -1;
+    }
+    if (listener.port <= 0) {
+      listener.server.reset();
+      return false;
+    }
+    // Bound and listening now: connections queue until the thread accepts them.
+    listener.thread = ListenInThread(*listener.server);
+    return true;
+  }
+
+  static void Stop(Listener& listener) {
+    if (!listener.server) return;
+    listener.server->stop();
+    if (listener.thread.joinable()) listener.thread.join();
+    listener.server.reset();
+  }
+
+  Listener& ListenerOf(int programme) { return programme == 1 ? http : https; }
+};
+
+CatalogueServer::CatalogueServer(MediaSet media, ServerOptions options)
+    : impl_(std::make_unique<Impl>()) {
+  impl_->options = options;
+  impl_->time.port = options.timePort;
+  impl_->episodes = std::move(media.episodes);
+  for (auto& [name, bytes] : media.files) {
+    impl_->files[name] = {std::make_shared<const std::string>(std::move(bytes)), MimeType(name)};
+  }
+}
+
+CatalogueServer::~CatalogueServer() {
+  Stop();
+}
+
+bool CatalogueServer::Start() {
+  Impl& d = *impl_;
+  if (d.http.server || d.https.server || d.time.server || d.media.server) return false;
+  {
+    std::lock_guard lock(d.mutex);
+    d.stopping = false;
+  }
+  d.certificate = MakeCertificate();
+  if (!d.certificate) return false;
+  d.certificatePem = d.certificate.Pem();
+  if (!d.Start(d.http) || !d.Start(d.https) || !d.Start(d.time) || !d.Start(d.media)) {
+    Stop();
+    return false;
+  }
+  if (d.options.combined) {
+    d.relay = std::make_unique<SchemeRelay>(d.options.combinedPort, d.http.port, d.https.port);
+    if (d.relay->Port() == 0) {
+      Stop();
+      return false;
+    }
+  }
+  return true;
+}
+
+void CatalogueServer::Stop() {
+  Impl& d = *impl_;
+  {
+    std::lock_guard lock(d.mutex);
+    d.stopping = true;
+  }
+  d.changed.notify_all();
+  d.relay.reset();
+  Impl::Stop(d.http);
+  Impl::Stop(d.https);
+  Impl::Stop(d.time);
+  Impl::Stop(d.media);
+}
+
+Endpoints CatalogueServer::PlayerEndpoints() const {
+  const std::string timeUrl = "http://127.0.0.1:" + std::to_string(impl_->time.port) + "/";
+  if (impl_->relay) {
+    return {.catalogueHost = "127.0.0.1:" + std::to_string(impl_->relay->Port()),
+            .timeUrl = timeUrl};
+  }
+  return {.catalogueHost = "127.0.0.1",
+          .timeUrl = timeUrl,
+          .httpPort = impl_->http.port,
+          .httpsPort = impl_->https.port};
+}
+
+int CatalogueServer::HttpPort() const {
+  return impl_->http.port;
+}
+
+int CatalogueServer::HttpsPort() const {
+  return impl_->https.port;
+}
+
+int CatalogueServer::TimePort() const {
+  return impl_->time.port;
+}
+
+int CatalogueServer::MediaPort() const {
+  return impl_->media.port;
+}
+
+int CatalogueServer::CombinedPort() const {
+  return impl_->relay ? impl_->relay->Port() : 0;
+}
+
+std::string CatalogueServer::CertificatePem() const {
+  return impl_->certificatePem;
+}
+
+std::string CatalogueServer::MediaUrl(std::string_view name) const {
+  return impl_->MediaBase() + std::string(name);
+}
+
+void CatalogueServer::SetClock(WallClock clock) {
+  std::lock_guard lock(impl_->mutex);
+  impl_->clock = clock ? std::move(clock) : WallClock([] { return system_clock::now(); });
+}
+
+void CatalogueServer::SetDateHeader(std::optional<std::string> value) {
+  std::lock_guard lock(impl_->mutex);
+  impl_->dateFollowsClock = false;
+  impl_->fixedDate = std::move(value);
+}
+
+std::vector<Episode> CatalogueServer::Episodes() const {
+  std::lock_guard lock(impl_->mutex);
+  return impl_->episodes;
+}
+
+void CatalogueServer::SetEpisodes(std::vector<Episode> episodes) {
+  std::lock_guard lock(impl_->mutex);
+  impl_->episodes = std::move(episodes);
+}
+
+void CatalogueServer::SetReply(int programme, std::optional<std::string> body) {
+  std::lock_guard lock(impl_->mutex);
+  impl_->replies[programme == 1 ? 0 : 1] = std::move(body);
+}
+
+void CatalogueServer::SetFailure(int programme, CatalogueFailure failure) {
+  Impl::Listener& listener = impl_->ListenerOf(programme);
+  if (failure == CatalogueFailure::kRefuse) {
+    Impl::Stop(listener);
+  } else if (!listener.server && listener.port > 0) {
+    impl_->Start(listener);  // the same port again
+  }
+  std::lock_guard lock(impl_->mutex);
+  impl_->failures[programme == 1 ? 0 : 1] = failure;
+}
+
+void CatalogueServer::SetFaults(const ServerFaults& faults) {
+  {
+    std::lock_guard lock(impl_->mutex);
+    impl_->faults = faults;
+  }
+  impl_->changed.notify_all();
+}
+
+void CatalogueServer::AddFile(std::string name, std::string bytes, std::string contentType) {
+  if (contentType.empty()) contentType = MimeType(name);
+  std::lock_guard lock(impl_->mutex);
+  impl_->files[std::move(name)] = {std::make_shared<const std::string>(std::move(bytes)),
+                                   std::move(contentType)};
+}
+
+void CatalogueServer::SetFileDelay(const std::string& name, std::chrono::milliseconds delay) {
+  std::lock_guard lock(impl_->mutex);
+  auto found = impl_->files.find(name);
+  if (found != impl_->files.end()) found->second.delay = delay;
+}
+
+std::vector<RecordedRequest> CatalogueServer::Requests() const {
+  std::lock_guard lock(impl_->mutex);
+  return impl_->requests;
+}
+
+void CatalogueServer::ClearRequests() {
+  std::lock_guard lock(impl_->mutex);
+  impl_->requests.clear();
+}
+
+bool CatalogueServer::WaitForRequests(const RequestCondition& condition,
+                                      std::chrono::milliseconds timeout) const {
+  std::unique_lock lock(impl_->mutex);
+  return impl_->changed.wait_for(lock, timeout, [&] { return condition(impl_->requests); });
+}
+
+}  // namespace newsbar::loopback
