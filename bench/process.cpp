@@ -273,6 +273,7 @@ void ParseSmapsRollup(std::string_view rollupText, MemoryUse& use) {
   const std::optional<long> clean = KilobyteField(rollupText, "Private_Clean");
   const std::optional<long> dirty = KilobyteField(rollupText, "Private_Dirty");
   use.privateKb = clean && dirty ? *clean + *dirty : -1;
+  use.privateDirtyKb = dirty.value_or(-1);
 }
 
 std::optional<MemoryUse> ReadMemoryUse(pid_t pid) {

@@ -76,6 +76,10 @@ struct MemoryUse {
   // ending the process would give back).
   long pssKb = -1;
   long privateKb = -1;
+  // Of that, the pages the process has written (Private_Dirty): heap, stacks, relocated
+  // library data. The rest of the private pages are library and font pages that no other
+  // process happens to map at the moment, so "private" depends on what else runs.
+  long privateDirtyKb = -1;
 };
 
 // VmRSS, VmHWM and RssAnon from the text of /proc/<pid>/status; nothing when VmRSS or

@@ -182,6 +182,7 @@ class Bench {
     std::optional<double> anonMiB;
     std::optional<double> pssMiB;
     std::optional<double> privateMiB;
+    std::optional<double> privateDirtyMiB;
     ResidentBreakdown breakdown;
     double cpuMs = 0;
   };
@@ -210,6 +211,9 @@ class Bench {
         .pssMiB = memory->pssKb >= 0 ? std::optional(memory->pssKb / 1024.0) : std::nullopt,
         .privateMiB =
             memory->privateKb >= 0 ? std::optional(memory->privateKb / 1024.0) : std::nullopt,
+        .privateDirtyMiB = memory->privateDirtyKb >= 0
+                               ? std::optional(memory->privateDirtyKb / 1024.0)
+                               : std::nullopt,
         .breakdown = *breakdown,
         .cpuMs = (*cpuEnd - *cpuStart) * 1000.0};
   }
@@ -564,6 +568,7 @@ int Run(const Options& options) {
     auto anon = [](const Bench::Playing& p) { return p.anonMiB; };
     auto pss = [](const Bench::Playing& p) { return p.pssMiB; };
     auto own = [](const Bench::Playing& p) { return p.privateMiB; };
+    auto dirty = [](const Bench::Playing& p) { return p.privateDirtyMiB; };
     auto cpu = [](const Bench::Playing& p) { return std::optional(p.cpuMs); };
     PrintRatioRow(("VmRSS " + memoryWhen).c_str(), "MiB", column(playedOurs, rss),
                   column(playedMpv, rss), "mpv", "%.1f", std::nullopt);
@@ -575,6 +580,8 @@ int Run(const Options& options) {
                   column(playedMpv, pss), "mpv", "%.1f", std::nullopt);
     PrintRatioRow(("private " + memoryWhen).c_str(), "MiB", column(playedOurs, own),
                   column(playedMpv, own), "mpv", "%.1f", goal(0.85));
+    PrintRatioRow(("dirty " + memoryWhen).c_str(), "MiB", column(playedOurs, dirty),
+                  column(playedMpv, dirty), "mpv", "%.1f", std::nullopt);
     PrintRatioRow(("CPU " + cpuWhen).c_str(), "ms", column(playedOurs, cpu), column(playedMpv, cpu),
                   "mpv", "%.0f", goal(1.1));
 

@@ -99,7 +99,8 @@ TEST(ProcFiles, OwnProcessReadsSensibly) {
   EXPECT_GT(use->rssKb, 0);
   EXPECT_GE(use->hwmKb, use->rssKb);
   // The proportional share and the private pages lie within what is resident.
-  EXPECT_GT(use->privateKb, 0);
+  EXPECT_GT(use->privateDirtyKb, 0);
+  EXPECT_GE(use->privateKb, use->privateDirtyKb);
   EXPECT_GE(use->pssKb, use->privateKb);
   EXPECT_LE(use->pssKb, use->rssKb + 512);
 
