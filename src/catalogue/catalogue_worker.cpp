@@ -68,7 +68,8 @@ CatalogueReplies FetchCatalogues(const Endpoints& endpoints) {
 }
 
 void CatalogueWorker(const Endpoints& endpoints, const WorkerTargets& targets) {
-  CatalogueWorker(endpoints, [&endpoints] { return FetchCatalogues(endpoints); }, targets);
+  CatalogueWorker(
+      endpoints, [&endpoints] { return FetchCatalogues(endpoints); }, targets);
 }
 
 void CatalogueWorker(const Endpoints& endpoints, const std::function<CatalogueReplies()>& fetch,
@@ -138,7 +139,8 @@ CatalogueReplies CatalogueHeadStart::TakeReplies() {
 
 std::function<void(const WorkerTargets&)> CatalogueHeadStart::Worker() {
   return [this](const WorkerTargets& targets) {
-    CatalogueWorker(endpoints_, [this] { return TakeReplies(); }, targets);
+    CatalogueWorker(
+        endpoints_, [this] { return TakeReplies(); }, targets);
   };
 }
 
