@@ -31,7 +31,7 @@ class ApplicationAdaptor : public QDBusAbstractAdaptor {
   SingleInstance* owner_;
 };
 
-// RequestName's flag and answers (the D-Bus specification's values).
+// RequestName's flag and answers (the values the D-Bus standard gives them).
 constexpr uint kDoNotQueue = 0x4;
 constexpr uint kPrimaryOwner = 1;
 constexpr uint kExists = 3;

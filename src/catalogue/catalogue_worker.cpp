@@ -128,10 +128,6 @@ CatalogueHeadStart::CatalogueHeadStart(Endpoints endpoints) : endpoints_(std::mo
   }
 }
 
-CatalogueHeadStart::~CatalogueHeadStart() {
-  if (first_.valid()) first_.wait();
-}
-
 CatalogueReplies CatalogueHeadStart::TakeReplies() {
   if (!taken_.exchange(true) && first_.valid()) return first_.get();
   return FetchCatalogues(endpoints_);

@@ -58,8 +58,9 @@ void CatalogueWorker(const Endpoints& endpoints, const std::function<CatalogueRe
 class CatalogueHeadStart {
  public:
   explicit CatalogueHeadStart(Endpoints endpoints);
-  // Waits for the requests, if they are still under way (each has its own time bound).
-  ~CatalogueHeadStart();
+  // Waits for the requests, if they are still under way (each has its own time bound):
+  // the future of std::async does so as it goes.
+  ~CatalogueHeadStart() = default;
   CatalogueHeadStart(const CatalogueHeadStart&) = delete;
   CatalogueHeadStart& operator=(const CatalogueHeadStart&) = delete;
 

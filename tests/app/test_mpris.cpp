@@ -91,6 +91,23 @@ class MprisBus : public testing::Test {
     return QDBusConnection(QStringLiteral("newsbar-test-client"));
   }
 
+  // Subscribes the listener to the player's property changes (and, when asked, to its
+  // Seeked signal) on the client's bus, then makes a round trip, so the bus has the
+  // subscriptions before anything is sent.
+  bool Listen(QDBusConnection& client, MprisListener& listener, bool seeked = false) {
+    const bool changes = client.connect(mpris_->ServiceName(), kPath,
+                                        QStringLiteral("org.freedesktop.DBus.Properties"),
+                                        QStringLiteral("PropertiesChanged"), &listener,
+                                        SLOT(PropertiesChanged(QString, QVariantMap, QStringList)));
+    const bool seeks =
+        !seeked || client.connect(mpris_->ServiceName(), kPath, kPlayer, QStringLiteral("Seeked"),
+                                  &listener, SLOT(Seeked(qlonglong)));
+    client.call(QDBusMessage::createMethodCall(
+        QStringLiteral("org.freedesktop.DBus"), QStringLiteral("/org/freedesktop/DBus"),
+        QStringLiteral("org.freedesktop.DBus"), QStringLiteral("GetId")));
+    return changes && seeks;
+  }
+
   // Long enough that nothing ends by itself during a test.
   static const std::string& Clip() {
     static const std::string clip = MakeWav(20.0, 4000);
@@ -220,13 +237,7 @@ TEST_F(MprisBus, LoopStatusShuffleAndVolume) {
   Start(ThreeRows());
   MprisListener listener;
   QDBusConnection client = ClientBus();
-  ASSERT_TRUE(client.connect(mpris_->ServiceName(), kPath,
-                             QStringLiteral("org.freedesktop.DBus.Properties"),
-                             QStringLiteral("PropertiesChanged"), &listener,
-                             SLOT(PropertiesChanged(QString, QVariantMap, QStringList))));
-  client.call(QDBusMessage::createMethodCall(
-      QStringLiteral("org.freedesktop.DBus"), QStringLiteral("/org/freedesktop/DBus"),
-      QStringLiteral("org.freedesktop.DBus"), QStringLiteral("GetId")));
+  ASSERT_TRUE(Listen(client, listener));
   auto set = [&](const char* property, const char* value) {
     Gdbus({QStringLiteral("call"), QStringLiteral("--dest"), mpris_->ServiceName(),
            QStringLiteral("--object-path"), kPath, QStringLiteral("--method"),
@@ -351,16 +362,7 @@ TEST_F(MprisBus, PropertiesAndSignalsFollowTheEpisode) {
   Start(ThreeRows());
   MprisListener listener;
   QDBusConnection client = ClientBus();
-  ASSERT_TRUE(client.connect(mpris_->ServiceName(), kPath,
-                             QStringLiteral("org.freedesktop.DBus.Properties"),
-                             QStringLiteral("PropertiesChanged"), &listener,
-                             SLOT(PropertiesChanged(QString, QVariantMap, QStringList))));
-  ASSERT_TRUE(client.connect(mpris_->ServiceName(), kPath, kPlayer, QStringLiteral("Seeked"),
-                             &listener, SLOT(Seeked(qlonglong))));
-  // A round trip, so the bus has the subscriptions before anything is sent.
-  client.call(QDBusMessage::createMethodCall(
-      QStringLiteral("org.freedesktop.DBus"), QStringLiteral("/org/freedesktop/DBus"),
-      QStringLiteral("org.freedesktop.DBus"), QStringLiteral("GetId")));
+  ASSERT_TRUE(Listen(client, listener, true));
 
   auto lastWith = [&](const char* name) -> QVariant {
     for (auto change = listener.changes.rbegin(); change != listener.changes.rend(); ++change) {

@@ -45,14 +45,14 @@ struct SslFree {
 
 SSL_CTX* MakeTlsContext(HttpServer::Certificate kind) {
   // Named for localhost only: a client that checks names rejects https://127.0.0.1.
-  loopback::CertificateSpec spec{.commonName = "localhost", .altNames = "DNS:localhost"};
+  loopback::CertificateTerms terms{.commonName = "localhost", .altNames = "DNS:localhost"};
   if (kind == HttpServer::Certificate::kExpired) {
-    spec.notBefore = -std::chrono::hours(10 * 24);
-    spec.notAfter = -std::chrono::hours(24);
+    terms.notBefore = -std::chrono::hours(10 * 24);
+    terms.notAfter = -std::chrono::hours(24);
   } else {
-    spec.notAfter = std::chrono::hours(7 * 24);
+    terms.notAfter = std::chrono::hours(7 * 24);
   }
-  const loopback::Certificate made = loopback::MakeCertificate(spec);
+  const loopback::Certificate made = loopback::MakeCertificate(terms);
   if (!made) throw std::runtime_error("cannot make a test certificate");
   SSL_CTX* tls = SSL_CTX_new(TLS_server_method());
   if (tls == nullptr || SSL_CTX_use_certificate(tls, made.cert.get()) != 1 ||

@@ -40,7 +40,7 @@ std::string Certificate::Pem() const {
   return size > 0 ? std::string(data, static_cast<std::size_t>(size)) : std::string();
 }
 
-Certificate MakeCertificate(const CertificateSpec& spec) {
+Certificate MakeCertificate(const CertificateTerms& terms) {
   Certificate made;
   made.key.reset(EVP_EC_gen("P-256"));
   made.cert.reset(X509_new());
@@ -51,8 +51,8 @@ Certificate MakeCertificate(const CertificateSpec& spec) {
   bool ok = X509_set_version(cert, X509_VERSION_3) == 1 &&
             BN_rand(serial.get(), 63, BN_RAND_TOP_ANY, BN_RAND_BOTTOM_ANY) == 1 &&
             BN_to_ASN1_INTEGER(serial.get(), X509_get_serialNumber(cert)) != nullptr &&
-            X509_gmtime_adj(X509_getm_notBefore(cert), spec.notBefore.count()) != nullptr &&
-            X509_gmtime_adj(X509_getm_notAfter(cert), spec.notAfter.count()) != nullptr &&
+            X509_gmtime_adj(X509_getm_notBefore(cert), terms.notBefore.count()) != nullptr &&
+            X509_gmtime_adj(X509_getm_notAfter(cert), terms.notAfter.count()) != nullptr &&
             X509_set_pubkey(cert, made.key.get()) == 1;
   X509_NAME* name = X509_get_subject_name(cert);
   auto addName = [name](const char* field, const char* value) {
@@ -60,7 +60,7 @@ Certificate MakeCertificate(const CertificateSpec& spec) {
                                       reinterpret_cast<const unsigned char*>(value), -1, -1,
                                       0) == 1;
   };
-  ok = ok && addName("O", "newsbar loopback") && addName("CN", spec.commonName.c_str()) &&
+  ok = ok && addName("O", "newsbar loopback") && addName("CN", terms.commonName.c_str()) &&
        X509_set_issuer_name(cert, name) == 1;
   if (!ok) return {};
 
@@ -69,7 +69,7 @@ Certificate MakeCertificate(const CertificateSpec& spec) {
   X509V3_set_ctx(&context, cert, cert, nullptr, nullptr, 0);
   const std::pair<int, const char*> extensions[] = {
       {NID_basic_constraints, "critical,CA:FALSE"},
-      {NID_subject_alt_name, spec.altNames.c_str()},
+      {NID_subject_alt_name, terms.altNames.c_str()},
   };
   for (const auto& [nid, value] : extensions) {
     ExtensionPtr extension(X509V3_EXT_conf_nid(nullptr, &context, nid, value));

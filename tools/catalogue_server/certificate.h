@@ -13,7 +13,7 @@ struct x509_st;
 
 namespace newsbar::loopback {
 
-struct CertificateSpec {
+struct CertificateTerms {
   std::string commonName = "127.0.0.1";
   // subjectAltName in OpenSSL's configuration syntax.
   std::string altNames = "IP:127.0.0.1,DNS:localhost";
@@ -39,6 +39,6 @@ struct Certificate {
   std::string Pem() const;
 };
 
-Certificate MakeCertificate(const CertificateSpec& spec = {});
+Certificate MakeCertificate(const CertificateTerms& terms = {});
 
 }  // namespace newsbar::loopback
