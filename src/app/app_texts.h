@@ -19,6 +19,9 @@ inline constexpr std::string_view kZeroTime =
     "00\xC3\xEB";
 // "m分s秒" — minutes and seconds, the pattern of both time labels.
 inline constexpr std::string_view kTimePattern = "m\xB7\xD6s\xC3\xEB";
+// "网络中断，正在重连..." — shown on the bar while a lost stream is being opened again.
+inline constexpr std::string_view kReconnecting =
+    "\xCD\xF8\xC2\xE7\xD6\xD0\xB6\xCF\xA3\xAC\xD5\xFD\xD4\xDA\xD6\xD8\xC1\xAC...";
 // "往期节目" — the caption of the collapse bar.
 inline constexpr std::string_view kCollapseCaption = "\xCD\xF9\xC6\xDA\xBD\xDA\xC4\xBF";
 

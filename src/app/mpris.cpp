@@ -192,6 +192,8 @@ QString Mpris::PlaybackStatus() const {
   if (!window_) return QStringLiteral("Stopped");
   switch (window_->Media().State()) {
     case 1:
+      // Waiting for a lost stream to come back: no sound, the place kept.
+      if (window_->Media().Waiting()) return QStringLiteral("Paused");
       return QStringLiteral("Playing");
     case 3:
       return QStringLiteral("Paused");

@@ -1,5 +1,6 @@
 // Playback: starting a row, the play timer with the end-of-episode rule, play/pause,
 // previous and next (clicked and held to seek), the progress slider and the loop mode.
+#include <QAccessible>
 #include <algorithm>
 #include <chrono>
 #include <random>
@@ -101,6 +102,15 @@ void PlayerWindow::OnLengthKnown() {
   totalLabel->SetCaption(TimeText(length));
   // A seek button held meanwhile keeps the play timer stopped; its release starts it.
   if (SeekDirection == 0) playTimer->SetInterval(kPlayTick);
+  emit playbackChanged();
+}
+
+void PlayerWindow::OnWaitingChanged(bool waiting) {
+  waitingLabel->setVisible(waiting);
+  if (waiting) {
+    QAccessibleEvent alert(waitingLabel, QAccessible::Alert);
+    QAccessible::updateAccessibility(&alert);
+  }
   emit playbackChanged();
 }
 

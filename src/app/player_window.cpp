@@ -147,6 +147,10 @@ void PlayerWindow::CreateControls() {
   elapsedLabel->SetCaption(app_text::kZeroTime);
   totalLabel = Place<Label>(this, "标签_总时长", 356, 69, 45, 15);
   totalLabel->SetCaption(app_text::kZeroTime);
+  // Between the two times, where the eye goes when the sound stops.
+  waitingLabel = Place<Label>(this, "标签_等待网络", 158, 69, 196, 15);
+  waitingLabel->SetCaption(app_text::kReconnecting);
+  waitingLabel->setVisible(false);
 
   loopButton = Place<PictureButton>(this, "按钮_循环方式", 108, 82, 24, 24);
   loopButton->SetPicture(LoopImageInOrder());
@@ -205,6 +209,13 @@ void PlayerWindow::ApplyLook() {
   }
   elapsedLabel->setAlignment(Qt::AlignLeft | Qt::AlignVCenter);
   totalLabel->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+  QPalette notice = waitingLabel->palette();
+  notice.setColor(QPalette::WindowText, QColor(0xb4, 0x5a, 0x09));
+  waitingLabel->setPalette(notice);
+  waitingLabel->setFont(PixelFont(10));
+  waitingLabel->setAlignment(Qt::AlignCenter);
+  // A screen reader reads the notice as soon as it shows (an alert, in its own words).
+  waitingLabel->setAccessibleName(waitingLabel->text());
 
   // A quiet tile behind the cover and the retry button, so both read as one square.
   cover->setAlignment(Qt::AlignCenter);
@@ -282,6 +293,8 @@ void PlayerWindow::closeEvent(QCloseEvent* event) {
 void PlayerWindow::ConnectHandlers() {
   connect(this, &Window::created, this, &PlayerWindow::OnCreated);
   connect(media_.get(), &MediaPlayer::lengthKnown, this, &PlayerWindow::OnLengthKnown);
+  connect(media_.get(), &MediaPlayer::waitingChanged, this, &PlayerWindow::OnWaitingChanged);
+  connect(media_.get(), &MediaPlayer::soundPlayingChanged, this, &PlayerWindow::playbackChanged);
   connect(doneBox, &EditBox::contentChanged, this, &PlayerWindow::OnInitialisationDone);
   connect(retryButton, &QAbstractButton::clicked, this, &PlayerWindow::OnRetryClicked);
   connect(closeButton, &QAbstractButton::clicked, this, &PlayerWindow::OnCloseClicked);

@@ -55,13 +55,15 @@ class PlayerWindow : public Window {
   void SetLoopMode(int mode);
 
   // The controls, in the order of the window's table.
-  PictureBox* cover;               // 图片框1
-  PictureButton* retryButton;      // 按钮_重试
-  Label* statusLabel;              // 标签1
-  PictureButton* closeButton;      // 按钮_关闭
-  Slider* progress;                // 滑块条_播放进度
-  Label* elapsedLabel;             // 标签_现行时长
-  Label* totalLabel;               // 标签_总时长
+  PictureBox* cover;           // 图片框1
+  PictureButton* retryButton;  // 按钮_重试
+  Label* statusLabel;          // 标签1
+  PictureButton* closeButton;  // 按钮_关闭
+  Slider* progress;            // 滑块条_播放进度
+  Label* elapsedLabel;         // 标签_现行时长
+  Label* totalLabel;           // 标签_总时长
+  // Shown while the episode's stream is lost and being opened again.
+  Label* waitingLabel;             // 标签_等待网络
   PictureButton* loopButton;       // 按钮_循环方式
   EditBox* doneBox;                // 编辑框_初始化完成
   PictureButton* previousButton;   // 按钮_上一个
@@ -102,6 +104,7 @@ class PlayerWindow : public Window {
   enum class StartStep { kDone, kCover, kMedia };
   void OnCoverArrived(std::uint64_t start, const Text& audioUrl, const ByteSet& picture);
   void OnLengthKnown();
+  void OnWaitingChanged(bool waiting);
   void OnPlayTimerTick();
   void OnSeekPressed(int direction);
   void OnSeekReleased();

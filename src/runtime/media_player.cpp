@@ -4,6 +4,7 @@
 #include <QEvent>
 #include <QTimer>
 #include <algorithm>
+#include <array>
 #include <atomic>
 #include <chrono>
 #include <climits>
@@ -48,6 +49,8 @@ struct MpvSession {
   std::string error;  // why there is none
 };
 
+constexpr const char* kLavfOptions = "reconnect_streamed=1";
+
 // The options of every instance: no configuration files, scripts, terminal, video or
 // input of its own; audio only, kept open at the end.
 constexpr const char* kMpvOptions[][2] = {
@@ -69,6 +72,12 @@ constexpr const char* kMpvOptions[][2] = {
     {"keep-open", "yes"},
     {"audio-fallback-to-null", "yes"},
     {"network-timeout", "10"},
+    // A stream that breaks off is taken up again where it broke, first by the library
+    // itself (1, 3 and 7 s after a break by default, also for streams of unknown length),
+    // then by the player's own tries (MediaPlayer::Waiting). Connection errors and HTTP
+    // errors are left out here: they would also hold up the first open of an address that
+    // cannot be opened, which must fail at once.
+    {"stream-lavf-o", kLavfOptions},
     // A bounded read-ahead: by default mpv keeps up to 150 MiB ahead and 50 MiB behind
     // of a network stream, so memory grew with the episode. Half a minute ahead is
     // plenty for speech over any link that can play it; behind, a few MiB of packets
@@ -147,7 +156,14 @@ int Milliseconds(double seconds) {
 
 // What an asynchronous request was for: the low bits of its reply tag. The rest of the
 // tag is the open it belongs to, so that replies for an earlier open are recognised.
-enum Reply : std::uint64_t { kIgnored = 0, kLoad = 1, kDuration = 2, kSeek = 3, kTimePos = 4 };
+enum Reply : std::uint64_t {
+  kIgnored = 0,
+  kLoad = 1,
+  kDuration = 2,
+  kSeek = 3,
+  kTimePos = 4,
+  kEndCheck = 5,
+};
 constexpr int kReplyBits = 4;
 
 QEvent::Type WakeupEventType() {
@@ -164,6 +180,19 @@ enum Observed : std::uint64_t { kEofReached = 2, kSeekable = 3 };
 // How old a reading of the position may be before a read asks mpv again.
 constexpr auto kPositionRefresh = std::chrono::milliseconds(250);
 
+// Media whose sound reached this close to its length has played to its end.
+constexpr double kEndSlackSeconds = 1.0;
+// Tries that found the server but ended again where they began, in a row, before the
+// place is taken for the end after all (a length the library estimated too long).
+constexpr int kStuckTriesForEnd = 3;
+
+bool IsNetworkName(std::string_view name) {
+  const std::size_t scheme = name.find("://");
+  if (scheme == std::string_view::npos) return false;
+  const std::string prefix = gbk::AsciiLower(name.substr(0, scheme));
+  return prefix == "http" || prefix == "https";
+}
+
 }  // namespace
 
 struct MediaPlayer::Impl {
@@ -172,6 +201,7 @@ struct MediaPlayer::Impl {
   explicit Impl(MediaPlayer* player) : owner(player) {
     openTimer.setSingleShot(true);
     seekTimer.setSingleShot(true);
+    retryTimer.setSingleShot(true);
   }
 
   MediaPlayer* owner;
@@ -204,8 +234,26 @@ struct MediaPlayer::Impl {
   // Sent somewhere while paused: the position is where it was sent until playing resumes
   // (paused, mpv reads back the start of the audio block the target lies in).
   bool heldAtSeekTarget = false;
-  bool eof = false;
+  // mpv has played to where its stream ends (eof-reached); whether that is the end of the
+  // media or a loss on the way is asked next (endAsked) and then known (ended, or a loss).
+  bool atEnd = false;
+  bool endAsked = false;
+  bool ended = false;
   std::optional<bool> seekable;
+
+  // A stream lost on the way: the same name is opened again at the kept place.
+  std::string target;      // UTF-8, what was opened
+  bool lost = false;       // waiting for it to come back
+  bool reopening = false;  // the opening under way is such a try (no new length)
+  double keptSeconds = 0;  // where the sound stopped, or where a seek meanwhile went
+  int tries = 0;           // since the loss
+  int reopensSent = 0;
+  std::optional<double> reopenedAt;  // where the last try that loaded began
+  int stuckTries = 0;
+  QTimer retryTimer;
+  std::chrono::milliseconds retryFirst{1000};
+  std::chrono::milliseconds retryLongest{30000};
+  bool soundPlaying = false;  // as last announced
 
   // At most one seek is with mpv; a newer target waits here and replaces older ones.
   bool seekInFlight = false;
@@ -224,6 +272,7 @@ struct MediaPlayer::Impl {
   std::chrono::milliseconds seekBound{5000};
   double volume = 1.0;
   std::optional<std::string> title;  // UTF-8, for the desktop's mixer
+  std::optional<std::chrono::seconds> reconnectLimit;
 
   std::uint64_t Tag(Reply reply) const { return (serial << kReplyBits) | reply; }
 
@@ -260,7 +309,36 @@ struct MediaPlayer::Impl {
     api->setPropertyAsync(mpv.get(), kIgnored, "force-media-title", MPV_FORMAT_STRING, &text);
   }
 
-  void Load(const std::string& target) { Command(kLoad, {"loadfile", target.c_str(), "replace"}); }
+  void SendLavfOptions() {
+    if (!mpv || !reconnectLimit) return;
+    const std::string options = std::string(kLavfOptions) +
+                                ",reconnect_delay_max=" + std::to_string(reconnectLimit->count());
+    const char* text = options.c_str();
+    api->setPropertyAsync(mpv.get(), kIgnored, "stream-lavf-o", MPV_FORMAT_STRING, &text);
+  }
+
+  void Load(const std::string& name) { Command(kLoad, {"loadfile", name.c_str(), "replace"}); }
+
+  // loadfile with its arguments named, which every libmpv since 0.31 reads the same way
+  // (the position of the per-file options moved in 0.38).
+  void LoadAt(const std::string& name, double seconds) {
+    if (!mpv) return;
+    const std::string options = "start=" + std::to_string(seconds);
+    std::array<char*, 4> keys{const_cast<char*>("name"), const_cast<char*>("url"),
+                              const_cast<char*>("flags"), const_cast<char*>("options")};
+    std::array<mpv_node, 4> values{};
+    const std::array<const char*, 4> texts{"loadfile", name.c_str(), "replace", options.c_str()};
+    for (std::size_t i = 0; i < values.size(); ++i) {
+      values[i].format = MPV_FORMAT_STRING;
+      values[i].u.string = const_cast<char*>(texts[i]);
+    }
+    mpv_node_list list{.num = 4, .values = values.data(), .keys = keys.data()};
+    mpv_node command{};
+    command.format = MPV_FORMAT_NODE_MAP;
+    command.u.list = &list;
+    // mpv copies the command before the call returns.
+    api->commandNodeAsync(mpv.get(), Tag(kLoad), &command);
+  }
 
   // mpv has come (or has not): what was asked for meanwhile goes out now.
   void Attach(MpvSession session) {
@@ -278,6 +356,7 @@ struct MediaPlayer::Impl {
     api->setWakeupCallback(mpv.get(), &Impl::Wakeup, this);
     if (volume != 1.0) SendVolume();
     SendTitle();
+    SendLavfOptions();
     if (phase == Phase::kOpening) {
       SendPause();
       Load(std::exchange(pendingLoad, std::string()));
@@ -297,7 +376,7 @@ struct MediaPlayer::Impl {
   std::optional<double> CurrentSeconds() const {
     if (!timePos) return std::nullopt;
     double seconds = *timePos;
-    if (phase == Phase::kLoaded && !paused && !stopped && !eof) {
+    if (phase == Phase::kLoaded && !paused && !stopped && !atEnd) {
       seconds +=
           std::chrono::duration<double>(std::chrono::steady_clock::now() - timePosAt).count();
       if (lengthKnown && duration > 0) seconds = std::min(seconds, duration);
@@ -327,9 +406,10 @@ struct MediaPlayer::Impl {
     if (!mpv) return;
     for (;;) {
       const mpv_event* event = api->waitEvent(mpv.get(), 0);
-      if (event->event_id == MPV_EVENT_NONE) return;
+      if (event->event_id == MPV_EVENT_NONE) break;
       Handle(*event);
     }
+    AnnounceSound();
   }
 
   void Handle(const mpv_event& event) {
@@ -347,6 +427,7 @@ struct MediaPlayer::Impl {
       case MPV_EVENT_GET_PROPERTY_REPLY:
         if (current && reply == kDuration) OnDuration(event);
         if (current && reply == kTimePos) OnPosition(event);
+        if (current && reply == kEndCheck) OnEndCheck(event);
         break;
       case MPV_EVENT_START_FILE: {
         const auto* start = static_cast<const mpv_event_start_file*>(event.data);
@@ -371,6 +452,7 @@ struct MediaPlayer::Impl {
         OnProperty(event.reply_userdata, *static_cast<const mpv_event_property*>(event.data));
         break;
       case MPV_EVENT_SHUTDOWN:
+        lost = false;
         if (phase == Phase::kOpening) {
           Fail("the media library shut down");
         } else {
@@ -385,7 +467,7 @@ struct MediaPlayer::Impl {
   void OnLoadReply(const mpv_event& event) {
     if (phase != Phase::kOpening) return;
     if (event.error < 0) {
-      Fail(api->errorString(event.error));
+      OpenFailed(api->errorString(event.error));
       return;
     }
     const auto* result = static_cast<const mpv_node*>(event.data);
@@ -403,9 +485,23 @@ struct MediaPlayer::Impl {
   void OnLoaded() {
     openTimer.stop();
     phase = Phase::kLoaded;
-    NotePosition(0.0);
-    eof = false;
-    api->getPropertyAsync(mpv.get(), Tag(kDuration), "duration", MPV_FORMAT_DOUBLE);
+    atEnd = endAsked = ended = false;
+    if (reopening) {
+      // Back: the length is the one known before, the place the kept one.
+      const double seconds =
+          std::chrono::duration<double>(std::chrono::steady_clock::now() - openedAt).count();
+      qCWarning(lcMedia, "%s is back at %.1f s after %d tries (the last took %.2f s)",
+                target.c_str(), keptSeconds, tries, seconds);
+      reopening = false;
+      lost = false;
+      tries = 0;
+      reopenedAt = keptSeconds;
+      NotePosition(keptSeconds);
+      emit owner->waitingChanged(false);
+    } else {
+      NotePosition(0.0);
+      api->getPropertyAsync(mpv.get(), Tag(kDuration), "duration", MPV_FORMAT_DOUBLE);
+    }
     if (pendingSeek) SendSeek(*std::exchange(pendingSeek, std::nullopt));
   }
 
@@ -441,19 +537,164 @@ struct MediaPlayer::Impl {
       return;
     }
     if (phase == Phase::kOpening) {
-      Fail(end.reason == MPV_END_FILE_REASON_ERROR ? api->errorString(end.error)
-                                                   : "it ended before it had loaded");
+      OpenFailed(end.reason == MPV_END_FILE_REASON_ERROR ? api->errorString(end.error)
+                                                         : "it ended before it had loaded");
+    } else if (end.reason == MPV_END_FILE_REASON_ERROR || end.reason == MPV_END_FILE_REASON_EOF) {
+      // Our media went on its own before its end was known to be the end.
+      if (!ended && IsNetworkName(target) && !NearEnd(CurrentSeconds().value_or(0))) {
+        Lose(CurrentSeconds().value_or(keptSeconds), "the stream ended on its own");
+      } else {
+        Forget();
+      }
     } else {
-      // Our media ended on its own (a stream that broke off): nothing is open any more.
       Forget();
     }
+  }
+
+  bool NearEnd(double seconds) const {
+    return duration <= 0 || seconds >= duration - kEndSlackSeconds;
+  }
+
+  // mpv has played to where its stream ends: the end of the media, or a loss on the way?
+  void CheckEnd() {
+    if (endAsked || phase != Phase::kLoaded) return;
+    endAsked = true;
+    api->getPropertyAsync(mpv.get(), Tag(kEndCheck), "time-pos", MPV_FORMAT_DOUBLE);
+  }
+
+  void OnEndCheck(const mpv_event& event) {
+    if (phase != Phase::kLoaded || !atEnd || ended) return;
+    const auto* property = static_cast<const mpv_event_property*>(event.data);
+    double seconds = CurrentSeconds().value_or(0);
+    if (event.error >= 0 && property && property->format == MPV_FORMAT_DOUBLE) {
+      seconds = *static_cast<const double*>(property->data);
+    }
+    bool end = !IsNetworkName(target) || NearEnd(seconds);
+    if (!end && reopenedAt) {
+      // A try that found the server yet played nothing: the length may be an estimate
+      // longer than the media. A few of those in a row are the end.
+      stuckTries = seconds < *reopenedAt + kEndSlackSeconds ? stuckTries + 1 : 0;
+      end = stuckTries >= kStuckTriesForEnd;
+    }
+    if (end) {
+      ended = true;
+      NotePosition(seconds);
+      return;
+    }
+    Lose(seconds, "the stream broke off before its end");
+  }
+
+  // The stream is gone before its end: keep the place, let go of the media, and try again.
+  void Lose(double seconds, const char* why) {
+    qCWarning(lcMedia, "lost %s at %.1f s of %.1f s (%s): trying again", target.c_str(), seconds,
+              duration, why);
+    if (mpv) Command(kIgnored, {"stop"});
+    ++serial;
+    keptSeconds = pendingSeek.value_or(seconds);
+    DropMedia();
+    phase = Phase::kClosed;
+    lost = true;
+    tries = 0;
+    emit owner->waitingChanged(true);
+    ScheduleTry();
+  }
+
+  // Forgets what mpv had open, keeping the row's name, length and the user's choices.
+  void DropMedia() {
+    entryId = -1;
+    started = false;
+    timePos.reset();
+    positionAsked = false;
+    heldAtSeekTarget = false;
+    atEnd = endAsked = ended = false;
+    seekable.reset();
+    seekInFlight = false;
+    seekBegun = false;
+    pendingSeek.reset();
+    openTimer.stop();
+    seekTimer.stop();
+  }
+
+  void ScheduleTry() {
+    if (!lost || paused || phase == Phase::kOpening) return;
+    auto delay = retryFirst;
+    for (int i = 0; i < tries && delay < retryLongest; ++i) delay *= 2;
+    retryTimer.start(std::min(delay, retryLongest));
+  }
+
+  // Opens the lost name again at the kept place.
+  void TryAgain() {
+    retryTimer.stop();
+    if (!lost || paused || phase == Phase::kOpening) return;
+    if (!mpv) {
+      ScheduleTry();
+      return;
+    }
+    ++serial;
+    DropMedia();
+    phase = Phase::kOpening;
+    reopening = true;
+    ++tries;
+    ++reopensSent;
+    openedAt = std::chrono::steady_clock::now();
+    SendPause();
+    LoadAt(target, keptSeconds);
+    openTimer.start(openBound);
+  }
+
+  void TryNow() {
+    tries = 0;
+    TryAgain();
+  }
+
+  // Pausing while waiting: no more tries until playing resumes.
+  void StopTrying() {
+    retryTimer.stop();
+    if (phase != Phase::kOpening || !reopening) return;
+    Command(kIgnored, {"stop"});
+    ++serial;
+    DropMedia();
+    phase = Phase::kClosed;
+    reopening = false;
+  }
+
+  // An open did not come to load: a first open fails (length 0), a try waits for the next.
+  void OpenFailed(const char* why) {
+    if (!reopening) {
+      Fail(why);
+      return;
+    }
+    qCDebug(lcMedia, "try %d for %s failed: %s", tries, target.c_str(), why);
+    if (mpv) Command(kIgnored, {"stop"});
+    ++serial;
+    DropMedia();
+    phase = Phase::kClosed;
+    reopening = false;
+    ScheduleTry();
+  }
+
+  bool SoundNow() const {
+    return phase == Phase::kLoaded && !paused && !stopped && !ended && !lost;
+  }
+
+  void AnnounceSound() {
+    const bool now = SoundNow();
+    if (now == soundPlaying) return;
+    soundPlaying = now;
+    emit owner->soundPlayingChanged(now);
   }
 
   void OnProperty(std::uint64_t id, const mpv_event_property& property) {
     const bool has = property.format != MPV_FORMAT_NONE && property.data;
     switch (id) {
       case kEofReached:
-        eof = has && property.format == MPV_FORMAT_FLAG && *static_cast<const int*>(property.data);
+        atEnd =
+            has && property.format == MPV_FORMAT_FLAG && *static_cast<const int*>(property.data);
+        if (atEnd) {
+          CheckEnd();
+        } else {
+          endAsked = ended = false;
+        }
         break;
       case kSeekable:
         if (has && property.format == MPV_FORMAT_FLAG) {
@@ -468,20 +709,26 @@ struct MediaPlayer::Impl {
   }
 
   void RequestSeek(double seconds) {
-    const double target = std::max(0.0, seconds);
-    if (phase == Phase::kOpening || seekInFlight) {
-      pendingSeek = target;
+    const double place = std::max(0.0, seconds);
+    if (lost) {
+      // The next try opens there (one under way goes there once it has loaded).
+      keptSeconds = place;
+      if (phase == Phase::kOpening) pendingSeek = place;
       return;
     }
-    SendSeek(target);
+    if (phase == Phase::kOpening || seekInFlight) {
+      pendingSeek = place;
+      return;
+    }
+    SendSeek(place);
   }
 
-  void SendSeek(double target) {
+  void SendSeek(double place) {
     seekInFlight = true;
     seekBegun = false;
-    seekTarget = target;
+    seekTarget = place;
     pendingSeek.reset();
-    const std::string text = std::to_string(target);
+    const std::string text = std::to_string(place);
     Command(kSeek, {"seek", text.c_str(), "absolute+exact"});
     ++seeksSent;
     seekTimer.start(seekBound);
@@ -504,19 +751,21 @@ struct MediaPlayer::Impl {
   void Forget() {
     phase = Phase::kClosed;
     pendingLoad.clear();
-    entryId = -1;
-    started = false;
     stopped = true;
-    timePos.reset();
-    positionAsked = false;
-    heldAtSeekTarget = false;
-    eof = false;
-    seekable.reset();
-    seekInFlight = false;
-    seekBegun = false;
-    pendingSeek.reset();
-    openTimer.stop();
-    seekTimer.stop();
+    DropMedia();
+    StopWaiting();
+  }
+
+  void StopWaiting() {
+    retryTimer.stop();
+    reopening = false;
+    tries = 0;
+    reopenedAt.reset();
+    stuckTries = 0;
+    if (std::exchange(lost, false)) {
+      qCDebug(lcMedia, "no longer waiting for %s", target.c_str());
+      emit owner->waitingChanged(false);
+    }
   }
 
   // The open failed or took too long: nothing is open and the length is 0.
@@ -545,8 +794,9 @@ MediaPlayer::MediaPlayer(std::string_view library) : impl_(std::make_unique<Impl
     // Too slow: make sure it does not turn up later.
     impl_->Command(kIgnored, {"stop"});
     ++impl_->serial;
-    impl_->Fail("no answer within the open bound");
+    impl_->OpenFailed("no answer within the open bound");
   });
+  connect(&impl_->retryTimer, &QTimer::timeout, this, [this] { impl_->TryAgain(); });
   connect(&impl_->seekTimer, &QTimer::timeout, this, [this] {
     if (impl_->seekInFlight) impl_->SeekDone();
   });
@@ -588,6 +838,7 @@ bool MediaPlayer::Open(std::string_view name) {
   // The name is a program text (GBK); mpv and the file system want UTF-8.
   const std::string target = AcceptableName(name) ? GbkToUtf8Text(name) : std::string();
   p.openName = target.empty() ? GbkToUtf8Text(name) : target;
+  p.target = target;
   p.openedAt = std::chrono::steady_clock::now();
   if (p.mpvMissing || target.empty()) {
     const char* why = p.mpvMissing ? "no media library" : "not a web address or a file path";
@@ -620,6 +871,7 @@ void MediaPlayer::Close() {
   p.Forget();
   p.lengthKnown = false;
   p.duration = 0;
+  p.AnnounceSound();
 }
 
 bool MediaPlayer::LengthKnown() const {
@@ -628,19 +880,21 @@ bool MediaPlayer::LengthKnown() const {
 
 int MediaPlayer::State() {
   const Impl& p = *impl_;
-  if (p.phase == Impl::Phase::kClosed) return 0;
-  if (p.phase == Impl::Phase::kLoaded && p.eof && !p.Seeking()) return 2;
+  if (p.phase == Impl::Phase::kClosed && !p.lost) return 0;
+  if (p.phase == Impl::Phase::kLoaded && p.ended && !p.Seeking()) return 2;
   if (!p.paused) return 1;
   return p.stopped ? 2 : 3;
 }
 
 int MediaPlayer::Position() {
   Impl& p = *impl_;
+  // Waiting for a lost stream: where the sound stopped (or a seek meanwhile went).
+  if (p.lost) return Milliseconds(p.keptSeconds);
   if (p.phase != Impl::Phase::kLoaded) return -1;
   if (p.pendingSeek) return Milliseconds(*p.pendingSeek);
   if (p.seekInFlight) return Milliseconds(p.seekTarget);
   // At the end the position is the length, as the end of a file always read before.
-  if (p.eof && p.lengthKnown) return Milliseconds(p.duration);
+  if (p.ended && p.lengthKnown) return Milliseconds(p.duration);
   p.RefreshPosition();
   const std::optional<double> seconds = p.CurrentSeconds();
   if (!seconds) return -1;
@@ -649,17 +903,19 @@ int MediaPlayer::Position() {
 
 int MediaPlayer::Length() {
   const Impl& p = *impl_;
-  if (p.phase != Impl::Phase::kLoaded || !p.lengthKnown) return 0;
+  if ((p.phase != Impl::Phase::kLoaded && !p.lost) || !p.lengthKnown) return 0;
   return TruncateToInt(p.duration);
 }
 
 bool MediaPlayer::Play(std::optional<int> fromMs) {
   Impl& p = *impl_;
   p.pausedFlag = false;
-  if (p.phase == Impl::Phase::kClosed) return false;
+  if (p.phase == Impl::Phase::kClosed && !p.lost) return false;
   if (fromMs) p.RequestSeek(*fromMs / 1000.0);
   p.SetPause(false);
   p.stopped = false;
+  if (p.lost && !p.retryTimer.isActive()) p.TryNow();
+  p.AnnounceSound();
   return true;
 }
 
@@ -667,35 +923,78 @@ bool MediaPlayer::TogglePause() {
   Impl& p = *impl_;
   const bool resume = p.pausedFlag;
   p.pausedFlag = !p.pausedFlag;
-  if (p.phase == Impl::Phase::kClosed) return false;
+  if (p.phase == Impl::Phase::kClosed && !p.lost) return false;
   const int state = State();
   if (!resume) {
     // Pausing what is not playing leaves it as it is.
     if (state != 1) return true;
     p.SetPause(true);
     p.stopped = false;
+    if (p.lost) p.StopTrying();
+    p.AnnounceSound();
     return true;
   }
   if (state == 1) return true;
   if (state != 3) return false;  // stopped: there is nothing to resume
   p.SetPause(false);
+  if (p.lost) p.TryNow();
+  p.AnnounceSound();
   return true;
 }
 
 bool MediaPlayer::Stop() {
   Impl& p = *impl_;
-  if (p.phase == Impl::Phase::kClosed) return false;
+  if (p.phase == Impl::Phase::kClosed && !p.lost) return false;
   p.SetPause(true);
   p.stopped = true;
   p.RequestSeek(0);
+  if (p.lost) p.StopTrying();
+  p.AnnounceSound();
   return true;
 }
 
 bool MediaPlayer::Seek(int fromMs) {
   Impl& p = *impl_;
-  if (p.phase == Impl::Phase::kClosed) return false;
+  if (p.phase == Impl::Phase::kClosed && !p.lost) return false;
   p.RequestSeek(fromMs / 1000.0);
   return true;
+}
+
+bool MediaPlayer::Waiting() const {
+  return impl_->lost;
+}
+
+void MediaPlayer::Reconnect() {
+  Impl& p = *impl_;
+  if (p.lost) {
+    if (!p.paused) p.TryNow();
+    return;
+  }
+  // A network stream that plays may hang on a connection that died in the sleep; opened
+  // again where it is, it goes on at once rather than after the transfer's time-out.
+  if (!p.SoundNow() || !IsNetworkName(p.target) || p.Seeking()) return;
+  p.Lose(p.CurrentSeconds().value_or(0), "the network may have changed");
+  p.TryNow();
+  p.AnnounceSound();
+}
+
+void MediaPlayer::SetRetryDelays(std::chrono::milliseconds first,
+                                 std::chrono::milliseconds longest) {
+  impl_->retryFirst = std::max(first, std::chrono::milliseconds(1));
+  impl_->retryLongest = std::max(longest, impl_->retryFirst);
+}
+
+void MediaPlayer::SetLibraryReconnectLimit(std::chrono::seconds limit) {
+  impl_->reconnectLimit = std::max(limit, std::chrono::seconds(0));
+  impl_->SendLavfOptions();
+}
+
+bool MediaPlayer::SoundPlaying() const {
+  return impl_->SoundNow();
+}
+
+int MediaPlayer::ReopensSent() const {
+  return impl_->reopensSent;
 }
 
 void MediaPlayer::SetVolume(double volume) {

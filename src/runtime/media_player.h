@@ -68,8 +68,29 @@ class MediaPlayer : public QObject {
   // is opened next. A program text (GBK).
   void SetTitle(std::string_view title);
 
+  // A stream lost on the way (refused, reset, timed out, unresolvable, an HTTP error on a
+  // reconnect) is not an end: only media read to its end ends. On a loss the player keeps
+  // its length and place (Position() stays where the sound stopped, State() reads playing
+  // unless paused) and opens the same name again there, with a pause between tries that
+  // grows from 1 s to 30 s, for as long as it takes, until Close or Open. Pausing stops
+  // the tries and playing resumes them; a seek meanwhile moves the kept place.
+  bool Waiting() const;
+  // The network may have changed under the stream (a resume from sleep): a player that
+  // waits tries at once; one that plays a network stream opens it again where it is, in
+  // case its connection died on the way.
+  void Reconnect();
+  // The pauses between tries: `first`, doubled after each try, at most `longest`.
+  void SetRetryDelays(std::chrono::milliseconds first, std::chrono::milliseconds longest);
+  // How long the media library's own reconnects after a break may wait in all before it
+  // gives up (its default, 7 s, unless set); tests shorten it to reach the player's tries.
+  void SetLibraryReconnectLimit(std::chrono::seconds limit);
+  // True while sound plays: loaded, not paused, not at the end, not waiting.
+  bool SoundPlaying() const;
+
   // Seeks sent to mpv since this player was made (for tests and the benchmark).
   int SeeksSent() const;
+  // Tries to open a lost stream again, since this player was made.
+  int ReopensSent() const;
 
  protected:
   // mpv's wake-ups arrive here, on the window's thread.
@@ -79,6 +100,10 @@ class MediaPlayer : public QObject {
   // The media opened with Open has loaded (Length() is its length) or has failed
   // (Length() is 0, nothing open). Raised once per Open, never for an earlier one.
   void lengthKnown();
+  // Waiting() has changed.
+  void waitingChanged(bool waiting);
+  // SoundPlaying() has changed.
+  void soundPlayingChanged(bool playing);
 
  private:
   struct Impl;

@@ -219,6 +219,7 @@ Loaded Load(const std::string& name) {
   Resolve(library, "mpv_set_wakeup_callback", functions->setWakeupCallback, missing);
   Resolve(library, "mpv_wait_event", functions->waitEvent, missing);
   Resolve(library, "mpv_command_async", functions->commandAsync, missing);
+  Resolve(library, "mpv_command_node_async", functions->commandNodeAsync, missing);
   Resolve(library, "mpv_set_property_async", functions->setPropertyAsync, missing);
   Resolve(library, "mpv_get_property_async", functions->getPropertyAsync, missing);
   Resolve(library, "mpv_error_string", functions->errorString, missing);

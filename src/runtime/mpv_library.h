@@ -20,6 +20,7 @@ struct MpvFunctions {
   decltype(&::mpv_set_wakeup_callback) setWakeupCallback = nullptr;
   decltype(&::mpv_wait_event) waitEvent = nullptr;
   decltype(&::mpv_command_async) commandAsync = nullptr;
+  decltype(&::mpv_command_node_async) commandNodeAsync = nullptr;
   decltype(&::mpv_set_property_async) setPropertyAsync = nullptr;
   decltype(&::mpv_get_property_async) getPropertyAsync = nullptr;
   decltype(&::mpv_error_string) errorString = nullptr;

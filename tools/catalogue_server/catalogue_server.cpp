@@ -190,6 +190,15 @@ struct CatalogueServer::Impl {
   ServerFaults faults;
   std::map<std::string, ServedFile, std::less<>> files;
   std::vector<RecordedRequest> requests;
+  // The armed outage, whether its cut has come, the silence it keeps, when it began and
+  // ended, and the thread that runs it from the cut to its end (joined by the owner).
+  std::optional<MediaOutage> outage;
+  bool outageCut = false;
+  bool silentOutage = false;
+  bool outageEndAsked = false;
+  std::optional<steady_clock::time_point> outageBegan;
+  std::optional<steady_clock::time_point> outageEnded;
+  std::thread outageThread;
 
   std::string MediaBase() const {
     return "http://127.0.0.1:" + std::to_string(media.port) + std::string(kMediaRoute);
@@ -285,8 +294,65 @@ struct CatalogueServer::Impl {
     return faults.rangeDelay;
   }
 
+  // The answer for `name` that would send bytes up to `end` reaches the armed outage's cut
+  // (the first one only): the outage begins.
+  bool BeginOutage(const std::string& name, std::size_t end) {
+    std::lock_guard lock(mutex);
+    if (!outage || outageCut || outage->name != name || end <= outage->cutAt) return false;
+    outageCut = true;
+    outageBegan = steady_clock::now();
+    switch (outage->kind) {
+      case OutageKind::kNone:
+        outageEnded = outageBegan;
+        break;
+      case OutageKind::kSilent:
+        silentOutage = true;
+        [[fallthrough]];
+      case OutageKind::kRefuse:
+        outageThread = std::thread(
+            [this, kind = outage->kind, length = outage->length] { RunOutage(kind, length); });
+        break;
+    }
+    return true;
+  }
+
+  void RunOutage(OutageKind kind, std::optional<std::chrono::milliseconds> length) {
+    const auto began = steady_clock::now();
+    // Joins the listener's threads, the one that has just cut the stream among them.
+    if (kind == OutageKind::kRefuse) Stop(media);
+    std::unique_lock lock(mutex);
+    const auto over = [&] { return stopping || outageEndAsked; };
+    if (length) {
+      changed.wait_until(lock, began + *length, over);
+    } else {
+      changed.wait(lock, over);
+    }
+    if (kind == OutageKind::kRefuse && !stopping) {
+      lock.unlock();
+      Start(media);  // the same port again
+      lock.lock();
+    }
+    silentOutage = false;
+    outageEnded = steady_clock::now();
+    lock.unlock();
+    changed.notify_all();
+  }
+
+  void JoinOutage() {
+    std::thread running;
+    {
+      std::lock_guard lock(mutex);
+      running = std::move(outageThread);
+    }
+    if (running.joinable()) running.join();
+  }
+
   void AnswerMedia(const httplib::Request& request, httplib::Response& response) {
     const std::string name = request.matches[1];
+    {
+      std::unique_lock lock(mutex);
+      changed.wait(lock, [&] { return stopping || !silentOutage; });
+    }
     if (IsAudioName(name)) {
       StallWhile(&ServerFaults::stallAudio);
       if (request.has_header("Range")) Delay(RangeDelay());
@@ -316,7 +382,18 @@ struct CatalogueServer::Impl {
     // alive while it sends them, even when the file is replaced meanwhile.
     response.set_content_provider(
         size, file.contentType.c_str(),
-        [bytes = file.bytes](std::size_t offset, std::size_t length, httplib::DataSink& sink) {
+        [this, name, bytes = file.bytes](std::size_t offset, std::size_t length,
+                                         httplib::DataSink& sink) {
+          if (BeginOutage(name, offset + length)) {
+            std::size_t cutAt = 0;
+            {
+              std::lock_guard lock(mutex);
+              cutAt = outage->cutAt;
+            }
+            // The bytes before the cut, then the connection drops.
+            if (cutAt > offset) sink.write(bytes->data() + offset, cutAt - offset);
+            return false;
+          }
           return sink.write(bytes->data() + offset, length);
         });
   }
@@ -437,6 +514,7 @@ void CatalogueServer::Stop() {
     d.stopping = true;
   }
   d.changed.notify_all();
+  d.JoinOutage();
   d.relay.reset();
   Impl::Stop(d.http);
   Impl::Stop(d.https);
@@ -540,6 +618,35 @@ void CatalogueServer::SetFileDelay(const std::string& name, std::chrono::millise
   std::lock_guard lock(impl_->mutex);
   auto found = impl_->files.find(name);
   if (found != impl_->files.end()) found->second.delay = delay;
+}
+
+void CatalogueServer::SetMediaOutage(MediaOutage outage) {
+  impl_->JoinOutage();
+  std::lock_guard lock(impl_->mutex);
+  impl_->outage = std::move(outage);
+  impl_->outageCut = false;
+  impl_->outageEndAsked = false;
+  impl_->outageBegan.reset();
+  impl_->outageEnded.reset();
+}
+
+void CatalogueServer::EndMediaOutage() {
+  {
+    std::lock_guard lock(impl_->mutex);
+    impl_->outageEndAsked = true;
+  }
+  impl_->changed.notify_all();
+  impl_->JoinOutage();
+}
+
+std::optional<std::chrono::steady_clock::time_point> CatalogueServer::OutageBegan() const {
+  std::lock_guard lock(impl_->mutex);
+  return impl_->outageBegan;
+}
+
+std::optional<std::chrono::steady_clock::time_point> CatalogueServer::OutageEnded() const {
+  std::lock_guard lock(impl_->mutex);
+  return impl_->outageEnded;
 }
 
 std::vector<RecordedRequest> CatalogueServer::Requests() const {

@@ -60,6 +60,25 @@ struct ServerFaults {
   std::chrono::milliseconds rangeDelay{0};
 };
 
+// How the media host behaves once a clip's stream has been cut (MediaOutage).
+enum class OutageKind {
+  kNone,    // back at once
+  kRefuse,  // nothing listens: connections to the media host are refused
+  kSilent,  // connections are taken and requests read, but nothing is answered
+};
+
+// A network loss in the middle of an episode: the answer for `name` that reaches byte
+// `cutAt` of the file sends the bytes before it and drops the connection; from then on,
+// for `length` (or until EndMediaOutage without one), the media host behaves as `kind`
+// says; then it serves every request again, byte ranges and all (a request held by a
+// silent host is answered then).
+struct MediaOutage {
+  std::string name;
+  std::size_t cutAt = 0;
+  OutageKind kind = OutageKind::kNone;
+  std::optional<std::chrono::milliseconds> length;
+};
+
 struct ServerOptions {
   // A fixed port for the time host instead of an ephemeral one (0).
   int timePort = 0;
@@ -140,6 +159,13 @@ class CatalogueServer {
   void AddFile(std::string name, std::string bytes, std::string contentType = {});
   // Every answer for that file waits `delay` first (until the server stops).
   void SetFileDelay(const std::string& name, std::chrono::milliseconds delay);
+  // Arms one outage, replacing one armed before (one under way runs its course first).
+  void SetMediaOutage(MediaOutage outage);
+  // Ends the outage under way now (returns once the host serves again).
+  void EndMediaOutage();
+  // When the armed outage's cut came, and when the host served again (nothing before).
+  std::optional<std::chrono::steady_clock::time_point> OutageBegan() const;
+  std::optional<std::chrono::steady_clock::time_point> OutageEnded() const;
 
   std::vector<RecordedRequest> Requests() const;
   void ClearRequests();

@@ -1,23 +1,18 @@
-#!/usr/bin/env bash
-# Makes the demo's media once: a spoken clip per episode (espeak-ng, then a small mono MP3
-# with lame), the two 194 x 194 covers (ImageMagick), and episodes.tsv, which tells the
-# demo server each clip's headline and length. The outputs are committed under media/;
-# run this again only to change them.
+#!/ usr / bin / env bash
+#Makes the demo's media once: a spoken clip per episode (espeak-ng, then a small mono MP3
+#with lame), the two 194 x 194 covers(ImageMagick), and episodes.tsv, which tells the
+#demo server each clip's headline and length. The outputs are committed under media/;
+#run this again only to change them.
 #
-# Needs espeak-ng (with its Mandarin voice), sox, lame and ImageMagick's convert.
-set -euo pipefail
-here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
-out="$here/media"
-work=$(mktemp -d)
-trap 'rm -rf "$work"' EXIT
-mkdir -p "$out"
+#Needs espeak - ng(with its Mandarin voice), sox, lame and ImageMagick's convert.
+set - euo pipefail here = $(cd "$(dirname " $ { BASH_SOURCE[0] } ")" && pwd) out =
+    "$here/media" work = $(mktemp - d) trap 'rm -rf "$work"' EXIT mkdir - p "$out"
 
-voice=cmn
-if ! espeak-ng --voices=cmn | grep -q cmn; then
+                         voice = cmn if !espeak - ng-- voices = cmn | grep - q cmn; then
   voice=en
 fi
 
-# programme (1 morning, 2 evening) | slot (0 = today, 1 = yesterday, ...) | headline | spoken body
+#programme(1 morning, 2 evening) | slot(0 = today, 1 = yesterday, ...) | headline | spoken body
 episodes=(
   "1|0|本市今日晴转多云，气温回升|早上好。今天白天晴转多云，最高气温十八度，适合户外活动。"
   "1|1|城东新图书馆本周末开馆|城东新图书馆本周六开馆，首日开放到晚上九点，欢迎市民前往。"
@@ -40,9 +35,9 @@ manifest="$out/episodes.tsv"
   echo "# programme	slot	audio	seconds	headline"
 } >"$manifest"
 
-for line in "${episodes[@]}"; do
-  IFS='|' read -r programme slot headline body <<<"$line"
-  if [ "$programme" = 1 ]; then
+for line in "${episodes[@]}";
+do IFS = '|' read - r programme slot headline body < < < "$line" if["$programme" = 1];
+then
     name="morning-$slot"
     intro="这里是小涟早报。"
   else
@@ -50,8 +45,8 @@ for line in "${episodes[@]}"; do
     intro="这里是小涟晚报。"
   fi
   espeak-ng -v "$voice" -s 165 -w "$work/$name.wav" "$intro$headline。$body"
-  # Pad the speech to a whole number of seconds plus a half, so the length the player
-  # reads (whole seconds, truncated) cannot fall either side of the catalogue's value.
+#Pad the speech to a whole number of seconds plus a half, so the length the player
+#reads(whole seconds, truncated) cannot fall either side of the catalogue's value.
   speech=$(soxi -D "$work/$name.wav")
   seconds=$(awk -v s="$speech" 'BEGIN { printf "%d", s + 1 }')
   padding=$(awk -v s="$speech" -v w="$seconds" 'BEGIN { printf "%.3f", w + 0.5 - s }')
@@ -60,7 +55,7 @@ for line in "${episodes[@]}"; do
   printf '%s\t%s\t%s\t%s\t%s\n' "$programme" "$slot" "$name.mp3" "$seconds" "$headline" >>"$manifest"
 done
 
-# Morning cover: a sun over a pale sky. Evening cover: a crescent moon on deep blue.
+#Morning cover : a sun over a pale sky.Evening cover : a crescent moon on deep blue.
 convert -size 194x194 gradient:'#fff6d5-#ffd27a' \
   -fill '#f59e0b' -stroke '#d97706' -strokewidth 3 -draw 'circle 97,97 97,52' \
   -stroke '#f59e0b' -strokewidth 6 \
