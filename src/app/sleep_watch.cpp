@@ -79,21 +79,23 @@ struct SleepWatch::Inhibitor : std::enable_shared_from_this<Inhibitor> {
     const QDBusPendingReply<QDBusObjectPath> reply = call;
     if (reply.isError()) {
       if (wanted) refused = true;
-      if (!std::exchange(reported, true)) {
-        if (PortalMissing(reply.error())) {
-          qCDebug(lcDesktop) << "sleep: the desktop offers no idle inhibitor, idle suspend is "
-                                "not held off while sound plays:"
+      // One line for the first failure; later ones only among the debug lines.
+      if (std::exchange(reported, true)) {
+        qCDebug(lcDesktop) << "sleep: idle suspend is not held off again:"
+                           << reply.error().message();
+      } else if (PortalMissing(reply.error())) {
+        qCDebug(lcDesktop) << "sleep: the desktop offers no idle inhibitor, idle suspend is "
+                              "not held off while sound plays:"
+                           << reply.error().message();
+      } else {
+        qCWarning(lcDesktop) << "sleep: the portal refused to hold off idle suspend:"
                              << reply.error().message();
-        } else {
-          qCWarning(lcDesktop) << "sleep: the portal refused to hold off idle suspend:"
-                               << reply.error().message();
-        }
       }
       return;
     }
     const QString handle = reply.value().path();
     // Sound stopped while the call was on its way: released as soon as it is known.
-    if (!wanted || !held.isEmpty()) {
+    if (!wanted) {
       Close(handle);
       return;
     }

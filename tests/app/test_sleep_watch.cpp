@@ -38,6 +38,35 @@ QString HandleOf(const QString& event) {
   return event.section(QLatin1Char(' '), -1);
 }
 
+// logind's PrepareForSleep, sent by the mock logind.
+void EmitPrepareForSleep(BusMock& logind, bool sleeping) {
+  const QDBusMessage reply = logind.Call(
+      kLogindPath, QStringLiteral("org.freedesktop.DBus.Mock"), QStringLiteral("EmitSignal"),
+      {kLogindManager, QStringLiteral("PrepareForSleep"), QStringLiteral("b"),
+       QVariant::fromValue(QVariantList{sleeping})});
+  ASSERT_EQ(reply.type(), QDBusMessage::ReplyMessage) << reply.errorMessage().toStdString();
+}
+
+// Debug lines of newsbar.desktop on, for the test's length.
+class DesktopDebugLines {
+ public:
+  DesktopDebugLines() {
+    QLoggingCategory::setFilterRules(QStringLiteral("newsbar.desktop.debug=true"));
+  }
+  ~DesktopDebugLines() { QLoggingCategory::setFilterRules({}); }
+  DesktopDebugLines(const DesktopDebugLines&) = delete;
+  DesktopDebugLines& operator=(const DesktopDebugLines&) = delete;
+};
+
+// How many lines of newsbar.desktop hold `part`.
+int Logged(const LogCapture& log, const std::string& part) {
+  int lines = 0;
+  for (const LogCapture::Line& line : log.Lines()) {
+    if (line.category == "newsbar.desktop" && line.message.find(part) != std::string::npos) ++lines;
+  }
+  return lines;
+}
+
 class SleepWatchBus : public testing::Test {
  protected:
   static void SetUpTestSuite() {
@@ -101,14 +130,6 @@ class SleepWatchBus : public testing::Test {
   // `held` inhibitors.
   bool Settles(qsizetype count, uint held) {
     return WaitUntil([&] { return NewEvents().size() == count && Held() == held; });
-  }
-
-  void EmitPrepareForSleep(bool sleeping) {
-    const QDBusMessage reply = logind_->Call(
-        kLogindPath, QStringLiteral("org.freedesktop.DBus.Mock"), QStringLiteral("EmitSignal"),
-        {kLogindManager, QStringLiteral("PrepareForSleep"), QStringLiteral("b"),
-         QVariant::fromValue(QVariantList{sleeping})});
-    ASSERT_EQ(reply.type(), QDBusMessage::ReplyMessage) << reply.errorMessage().toStdString();
   }
 
   qsizetype before_ = 0;
@@ -242,34 +263,71 @@ TEST_F(SleepWatchBus, ResumedOnlyWhenLogindSaysSo) {
       QDBusMessage::createSignal(kLogindPath, kLogindManager, QStringLiteral("PrepareForSleep"));
   fake << false;
   ASSERT_TRUE(system_->Client().send(fake));
-  EmitPrepareForSleep(true);
-  EmitPrepareForSleep(false);
+  EmitPrepareForSleep(*logind_, true);
+  EmitPrepareForSleep(*logind_, false);
   ASSERT_TRUE(WaitUntil([&] { return resumes > 0; }));
   EXPECT_EQ(resumes, 1);
 
-  EmitPrepareForSleep(true);
-  EmitPrepareForSleep(false);
+  EmitPrepareForSleep(*logind_, true);
+  EmitPrepareForSleep(*logind_, false);
   ASSERT_TRUE(WaitUntil([&] { return resumes > 1; }));
   EXPECT_EQ(resumes, 2);
 }
 
-// Debug lines of newsbar.desktop on, for the test's length.
-class DesktopDebugLines {
- public:
-  DesktopDebugLines() {
-    QLoggingCategory::setFilterRules(QStringLiteral("newsbar.desktop.debug=true"));
-  }
-  ~DesktopDebugLines() { QLoggingCategory::setFilterRules({}); }
-  DesktopDebugLines(const DesktopDebugLines&) = delete;
-  DesktopDebugLines& operator=(const DesktopDebugLines&) = delete;
-};
+TEST_F(SleepWatchBus, ARefusalIsSaidOnceAndTheNextStartAsksAgain) {
+  LogCapture log;
+  DesktopDebugLines debug;
+  const auto setRefusing = [&](bool refusing) {
+    portal_->Call(kPortalPath, kPortalTest, QStringLiteral("SetRefusing"), {refusing});
+  };
+  setRefusing(true);
+  auto watch = Watch();
+  watch->SetSoundPlaying(true);
+  ASSERT_TRUE(WaitUntil([&] { return Logged(log, "refused") == 1; }));
+  watch->SetSoundPlaying(false);
+  watch->SetSoundPlaying(true);
+  ASSERT_TRUE(WaitUntil([&] { return Logged(log, "not held off again") == 1; }));
+  EXPECT_EQ(log.Warnings("newsbar.desktop").size(), 1u);
 
-bool Logged(const LogCapture& log, const std::string& part) {
-  for (const LogCapture::Line& line : log.Lines()) {
-    if (line.category == "newsbar.desktop" && line.message.find(part) != std::string::npos)
-      return true;
-  }
-  return false;
+  setRefusing(false);
+  watch->SetSoundPlaying(false);
+  watch->SetSoundPlaying(true);
+  ASSERT_TRUE(WaitUntil([&] { return watch->Inhibiting(); }));
+  const QStringList events = NewEvents();
+  ASSERT_EQ(events.size(), 3) << events.join('\n').toStdString();
+  EXPECT_EQ(events[0], QStringLiteral("refused"));
+  EXPECT_EQ(events[1], QStringLiteral("refused"));
+  EXPECT_TRUE(events[2].startsWith(QStringLiteral("inhibit 4 ")));
+  watch.reset();
+}
+
+// A session bus without a portal and a system bus without logind, both of which come
+// later: the next start holds idle suspend off, and a resume is heard.
+TEST(SleepWatchLateServices, PortalAndLogindThatComeLaterAreUsed) {
+  if (!BusMock::Available()) GTEST_SKIP() << "python3-dbusmock is not installed";
+  PrivateBus session;
+  PrivateBus system;
+  ASSERT_FALSE(session.Address().isEmpty()) << "dbus-daemon did not start";
+  LogCapture log;
+  DesktopDebugLines debug;
+  SleepWatch watch(session.Connector(), system.Connector());
+  int resumes = 0;
+  QObject::connect(&watch, &SleepWatch::resumed, [&] { ++resumes; });
+  watch.SetSoundPlaying(true);
+  ASSERT_TRUE(WaitUntil([&] { return Logged(log, "offers no idle inhibitor") == 1; }));
+  ASSERT_TRUE(WaitUntil([&] { return watch.WatchingResume(); }));
+  EXPECT_EQ(Logged(log, "logind is not on the system bus"), 1);
+  EXPECT_TRUE(log.Warnings("newsbar.desktop").empty());
+
+  BusMock portal(session, BusMock::kPortal);
+  BusMock logind(system, BusMock::kLogind);
+  ASSERT_TRUE(portal.Running());
+  ASSERT_TRUE(logind.Running());
+  watch.SetSoundPlaying(false);
+  watch.SetSoundPlaying(true);
+  ASSERT_TRUE(WaitUntil([&] { return watch.Inhibiting(); }));
+  EmitPrepareForSleep(logind, false);
+  ASSERT_TRUE(WaitUntil([&] { return resumes == 1; }));
 }
 
 std::function<QDBusConnection()> ConnectorTo(const QString& address) {
@@ -345,8 +403,8 @@ TEST(SleepWatchWithoutBuses, NothingWaitsAndOneLineSaysWhy) {
     SleepWatch watch(ConnectorTo(QStringLiteral("unix:path=/nonexistent/newsbar/bus")),
                      ConnectorTo(QStringLiteral("unix:path=/nonexistent/newsbar/bus")));
     for (int i = 0; i < 10; ++i) watch.SetSoundPlaying(i % 2 == 0);
-    ASSERT_TRUE(WaitUntil([&] { return Logged(log, "no system bus"); }));
-    EXPECT_TRUE(Logged(log, "no session bus"));
+    ASSERT_TRUE(WaitUntil([&] { return Logged(log, "no system bus") == 1; }));
+    EXPECT_EQ(Logged(log, "no session bus"), 1);
     watch.SetSoundPlaying(true);
     EXPECT_FALSE(watch.WatchingResume());
   }
@@ -372,12 +430,12 @@ TEST(SleepWatchWithoutBuses, ABusThatDoesNotAnswerHoldsNothingUp) {
   QCoreApplication::processEvents();
   EXPECT_LT(timer.elapsed(), 200);
   EXPECT_FALSE(watch->WatchingResume());
-  EXPECT_FALSE(Logged(log, "no session bus"));
+  EXPECT_EQ(Logged(log, "no session bus"), 0);
 
   // Hung up on, it counts as no bus; the system bus, gone by then, too.
   silent.Close();
-  ASSERT_TRUE(WaitUntil([&] { return Logged(log, "no system bus"); }));
-  EXPECT_TRUE(Logged(log, "no session bus"));
+  ASSERT_TRUE(WaitUntil([&] { return Logged(log, "no system bus") == 1; }));
+  EXPECT_EQ(Logged(log, "no session bus"), 1);
   timer.restart();
   watch.reset();
   EXPECT_LT(timer.elapsed(), 1000);
