@@ -165,16 +165,22 @@ TEST_F(SleepWatchBus, InhibitorFollowsTheSound) {
   ASSERT_TRUE(Settles(2, 0)) << NewEvents().join('\n').toStdString();
   EXPECT_EQ(NewEvents()[1], QStringLiteral("close ") + first);
 
+  // Asked for again, and the watch gone before the answer is read: closed when it comes.
+  // (Gone while one is held: QuickFlipsHoldAtMostOne.)
   watch->SetSoundPlaying(false);
   watch->SetSoundPlaying(true);
-  ASSERT_TRUE(Settles(3, 1)) << NewEvents().join('\n').toStdString();
-  const QString second = HandleOf(NewEvents()[2]);
-  EXPECT_NE(second, first);
-
-  // Going away releases it.
   watch.reset();
   ASSERT_TRUE(Settles(4, 0)) << NewEvents().join('\n').toStdString();
+  const QString second = HandleOf(NewEvents()[2]);
+  EXPECT_NE(second, first);
   EXPECT_EQ(NewEvents()[3], QStringLiteral("close ") + second);
+
+  // Made and dropped before the buses are there: nothing is left behind either.
+  for (int i = 0; i < 5; ++i) {
+    SleepWatch quick(session_->Connector(), system_->Connector());
+    quick.SetSoundPlaying(true);
+  }
+  QCoreApplication::processEvents();
 }
 
 TEST_F(SleepWatchBus, QuickFlipsHoldAtMostOne) {
@@ -228,27 +234,6 @@ TEST_F(SleepWatchBus, QuickFlipsHoldAtMostOne) {
     EXPECT_TRUE(events[i].startsWith(QStringLiteral("inhibit 4 "))) << events[i].toStdString();
     EXPECT_EQ(events[i + 1], QStringLiteral("close ") + HandleOf(events[i]));
   }
-}
-
-TEST_F(SleepWatchBus, ReleasedWhenGoneBeforeTheAnswer) {
-  auto watch = Watch();
-  watch->SetSoundPlaying(true);
-  ASSERT_TRUE(Settles(1, 1));
-  watch->SetSoundPlaying(false);
-  ASSERT_TRUE(Settles(2, 0));
-  // Asked for, and the watch gone before the answer is read: closed when it comes.
-  watch->SetSoundPlaying(true);
-  watch.reset();
-  ASSERT_TRUE(Settles(4, 0)) << NewEvents().join('\n').toStdString();
-  const QStringList events = NewEvents();
-  EXPECT_EQ(events[3], QStringLiteral("close ") + HandleOf(events[2]));
-
-  // Made and dropped before the buses are there: nothing is left behind either.
-  for (int i = 0; i < 5; ++i) {
-    SleepWatch quick(session_->Connector(), system_->Connector());
-    quick.SetSoundPlaying(true);
-  }
-  QCoreApplication::processEvents();
 }
 
 TEST_F(SleepWatchBus, ResumedOnlyWhenLogindSaysSo) {
