@@ -179,9 +179,10 @@ void SleepWatch::Connect(const BusConnector& sessionBus, const BusConnector& sys
       QStringLiteral("org.freedesktop.DBus"), QStringLiteral("NameHasOwner"));
   hasOwner << kLogindService;
   const QDBusMessage owner = system.call(hasOwner);
-  if (owner.type() != QDBusMessage::ReplyMessage || owner.arguments().value(0).toBool() != true) {
+  if (owner.type() != QDBusMessage::ReplyMessage || !owner.arguments().value(0).toBool()) {
     // Still subscribed: logind that starts later is heard.
-    qCDebug(lcDesktop) << "sleep: logind is not on the system bus, a resume goes unnoticed";
+    qCDebug(lcDesktop) << "sleep: logind is not on the system bus, a resume goes unnoticed "
+                          "until it is";
   }
   QMetaObject::invokeMethod(
       this, [this] { watchingResume_ = true; }, Qt::QueuedConnection);

@@ -89,8 +89,8 @@ class SleepWatchBus : public testing::Test {
   void SetUp() override {
     if (!BusMock::Available()) GTEST_SKIP() << "python3-dbusmock is not installed";
     ASSERT_FALSE(session_->Address().isEmpty()) << "dbus-daemon did not start";
-    ASSERT_TRUE(portal_->Running()) << "the mock portal did not start";
-    ASSERT_TRUE(logind_->Running()) << "the mock logind did not start";
+    ASSERT_TRUE(portal_->Running()) << portal_->Errors().toStdString();
+    ASSERT_TRUE(logind_->Running()) << logind_->Errors().toStdString();
     before_ = Events().size();
   }
 
@@ -306,8 +306,8 @@ TEST(SleepWatchLateServices, PortalAndLogindThatComeLaterAreUsed) {
 
   BusMock portal(session, BusMock::kPortal);
   BusMock logind(system, BusMock::kLogind);
-  ASSERT_TRUE(portal.Running());
-  ASSERT_TRUE(logind.Running());
+  ASSERT_TRUE(portal.Running()) << portal.Errors().toStdString();
+  ASSERT_TRUE(logind.Running()) << logind.Errors().toStdString();
   watch.SetSoundPlaying(false);
   watch.SetSoundPlaying(true);
   ASSERT_TRUE(WaitUntil([&] { return watch.Inhibiting(); }));

@@ -1,12 +1,26 @@
 #include "support/private_bus.h"
 
+#include <fcntl.h>
+#include <spawn.h>
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
 #include <QDBusConnectionInterface>
+#include <QFile>
 #include <QFileInfo>
-#include <QProcessEnvironment>
 #include <QStandardPaths>
 #include <atomic>
+#include <cerrno>
+#include <chrono>
+#include <csignal>
+#include <string>
+#include <vector>
 
 #include "support/wait_until.h"
+
+extern char** environ;
 
 namespace newsbar::test {
 
@@ -14,34 +28,93 @@ namespace {
 
 const QString kPython = QStringLiteral("/usr/bin/python3");
 
-// Ends a child process: asked first, then made to.
-void End(QProcess& process) {
-  if (process.state() == QProcess::NotRunning) return;
-  process.terminate();
-  if (!process.waitForFinished(5000)) {
-    process.kill();
-    process.waitForFinished(5000);
+// Starts a program with stdin and stdout on /dev/null and stderr into `log` (a child that
+// kept the test's own output open would hold up the test runner after a crash). Through
+// setpriv, where there is one, it is ended with SIGTERM when the test's thread ends,
+// however that happens. Gives -1 when it cannot be started.
+pid_t Spawn(const QStringList& arguments, const QString& log,
+            const std::vector<std::string>& environment = {}) {
+  std::vector<std::string> words;
+  const QString setpriv = QStandardPaths::findExecutable(QStringLiteral("setpriv"));
+  if (!setpriv.isEmpty()) words = {setpriv.toStdString(), "--pdeathsig", "SIGTERM", "--"};
+  for (const QString& argument : arguments) words.push_back(argument.toStdString());
+  std::vector<char*> argv;
+  for (std::string& word : words) argv.push_back(word.data());
+  argv.push_back(nullptr);
+
+  std::vector<std::string> variables = environment;
+  for (char** variable = environ; *variable != nullptr; ++variable) {
+    const std::string entry = *variable;
+    const std::string name = entry.substr(0, entry.find('=') + 1);
+    bool replaced = false;
+    for (const std::string& given : environment) replaced = replaced || given.starts_with(name);
+    if (!replaced) variables.push_back(entry);
   }
+  std::vector<char*> envp;
+  for (std::string& variable : variables) envp.push_back(variable.data());
+  envp.push_back(nullptr);
+
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
+  posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
+  const std::string logPath = log.toStdString();
+  posix_spawn_file_actions_addopen(&actions, 2, logPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
+                                   0600);
+  pid_t pid = -1;
+  const int rc = ::posix_spawnp(&pid, argv[0], &actions, nullptr, argv.data(), envp.data());
+  posix_spawn_file_actions_destroy(&actions);
+  return rc == 0 ? pid : -1;
+}
+
+bool StillRunning(pid_t& pid) {
+  if (pid <= 0) return false;
+  int status = 0;
+  if (::waitpid(pid, &status, WNOHANG) != pid) return true;
+  pid = -1;
+  return false;
+}
+
+// Asked first, then made to.
+void End(pid_t& pid) {
+  if (pid <= 0) return;
+  ::kill(pid, SIGTERM);
+  if (!WaitUntil([&] { return !StillRunning(pid); }, std::chrono::seconds(5))) {
+    ::kill(pid, SIGKILL);
+    int status = 0;
+    while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+    }
+  }
+  pid = -1;
+}
+
+bool Accepts(const std::string& path) {
+  const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  sockaddr_un address{};
+  address.sun_family = AF_UNIX;
+  path.copy(address.sun_path, sizeof address.sun_path - 1);
+  const bool accepts = ::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
+  ::close(fd);
+  return accepts;
 }
 
 }  // namespace
 
 PrivateBus::PrivateBus() {
-  if (QStandardPaths::findExecutable(QStringLiteral("dbus-daemon")).isEmpty()) return;
-  daemon_ = std::make_unique<QProcess>();
-  daemon_->setProcessChannelMode(QProcess::ForwardedErrorChannel);
-  daemon_->start(QStringLiteral("dbus-daemon"),
-                 {QStringLiteral("--session"), QStringLiteral("--nofork"),
-                  QStringLiteral("--print-address=1")});
-  if (!daemon_->waitForStarted(5000)) return;
-  while (!daemon_->canReadLine() && daemon_->waitForReadyRead(5000)) {
-  }
-  address_ = QString::fromUtf8(daemon_->readLine()).trimmed();
+  if (!directory_.isValid()) return;
+  const std::string path = directory_.filePath(QStringLiteral("bus")).toStdString();
+  const QString address = QStringLiteral("unix:path=") + QString::fromStdString(path);
+  daemon_ = Spawn({QStringLiteral("dbus-daemon"), QStringLiteral("--session"),
+                   QStringLiteral("--nofork"), QStringLiteral("--address=") + address},
+                  directory_.filePath(QStringLiteral("dbus-daemon.log")));
+  if (WaitUntil([&] { return !StillRunning(daemon_) || Accepts(path); }, std::chrono::seconds(5)) &&
+      StillRunning(daemon_))
+    address_ = address;
 }
 
 PrivateBus::~PrivateBus() {
   for (const QString& name : std::as_const(connections_)) QDBusConnection::disconnectFromBus(name);
-  if (daemon_) End(*daemon_);
+  End(daemon_);
 }
 
 QString PrivateBus::NewConnectionName() {
@@ -75,36 +148,37 @@ const BusMock::Service BusMock::kPortal = {
 bool BusMock::Available() {
   static const bool available = [] {
     if (!QFileInfo(kPython).isExecutable()) return false;
-    QProcess probe;
-    probe.start(kPython, {QStringLiteral("-c"), QStringLiteral("import dbusmock")});
-    return probe.waitForFinished(10000) && probe.exitStatus() == QProcess::NormalExit &&
-           probe.exitCode() == 0;
+    pid_t probe = Spawn({kPython, QStringLiteral("-c"), QStringLiteral("import dbusmock")},
+                        QStringLiteral("/dev/null"));
+    int status = 0;
+    while (probe > 0 && ::waitpid(probe, &status, 0) < 0 && errno == EINTR) {
+    }
+    return probe > 0 && WIFEXITED(status) && WEXITSTATUS(status) == 0;
   }();
   return available;
 }
 
 BusMock::BusMock(PrivateBus& bus, const Service& service) : bus_(bus), name_(service.name) {
-  if (bus.Address().isEmpty()) return;
-  QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-  environment.insert(QStringLiteral("DBUS_SESSION_BUS_ADDRESS"), bus.Address());
-  environment.insert(QStringLiteral("DBUS_SYSTEM_BUS_ADDRESS"), bus.Address());
-  process_.setProcessEnvironment(environment);
-  // It logs every call on its output, which nobody reads; its errors go to the test's.
-  process_.setStandardOutputFile(QProcess::nullDevice());
-  process_.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-  process_.start(kPython,
-                 QStringList{QStringLiteral("-m"), QStringLiteral("dbusmock")} + service.arguments);
-  if (!process_.waitForStarted(5000)) return;
+  if (bus.Address().isEmpty() || !log_.open()) return;
+  const std::string address = bus.Address().toStdString();
+  process_ = Spawn(
+      QStringList{kPython, QStringLiteral("-m"), QStringLiteral("dbusmock")} + service.arguments,
+      log_.fileName(),
+      {"DBUS_SESSION_BUS_ADDRESS=" + address, "DBUS_SYSTEM_BUS_ADDRESS=" + address});
   QDBusConnectionInterface* daemon = bus.Client().interface();
-  running_ =
-      WaitUntil([&] {
-        return process_.state() != QProcess::Running || daemon->isServiceRegistered(name_).value();
-      }) &&
-      process_.state() == QProcess::Running;
+  running_ = WaitUntil([&] {
+               return !StillRunning(process_) || daemon->isServiceRegistered(name_).value();
+             }) &&
+             StillRunning(process_);
 }
 
 BusMock::~BusMock() {
   End(process_);
+}
+
+QString BusMock::Errors() const {
+  QFile log(log_.fileName());
+  return log.open(QIODevice::ReadOnly) ? QString::fromUtf8(log.readAll()) : QString();
 }
 
 QDBusMessage BusMock::Call(const QString& path, const QString& interface, const QString& method,

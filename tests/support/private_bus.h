@@ -6,23 +6,28 @@
 //   QDBusConnection client = system.Client();  // the test's own connection
 //
 // Every call here waits (the test's thread may); the program's code is handed connectors.
+// The processes are started with posix_spawn (a thread checker does not follow a fork of
+// a process with threads, as QProcess makes) and end with the test's thread even when it
+// crashes.
 #pragma once
+
+#include <sys/types.h>
 
 #include <QDBusConnection>
 #include <QDBusMessage>
-#include <QProcess>
 #include <QString>
 #include <QStringList>
+#include <QTemporaryDir>
+#include <QTemporaryFile>
 #include <QVariantList>
 #include <functional>
-#include <memory>
 
 namespace newsbar::test {
 
 class PrivateBus {
  public:
-  // Starts dbus-daemon with the session bus's configuration; Address() is empty when it
-  // could not be started.
+  // Starts dbus-daemon with the session bus's configuration on a socket of its own;
+  // Address() is empty when it could not be started.
   PrivateBus();
   // Closes the connections made through it, then ends the daemon.
   ~PrivateBus();
@@ -39,7 +44,8 @@ class PrivateBus {
  private:
   QString NewConnectionName();
 
-  std::unique_ptr<QProcess> daemon_;
+  QTemporaryDir directory_;  // the bus's socket and the daemon's log
+  pid_t daemon_ = -1;
   QString address_;
   QStringList connections_;  // names of the connections to close at the end
   QString clientName_;
@@ -71,11 +77,14 @@ class BusMock {
   // the error.
   QDBusMessage Call(const QString& path, const QString& interface, const QString& method,
                     const QVariantList& arguments = {});
+  // What it wrote on its error output (why it did not start, a template's exception).
+  QString Errors() const;
 
  private:
   PrivateBus& bus_;
   QString name_;
-  QProcess process_;
+  QTemporaryFile log_;
+  pid_t process_ = -1;
   bool running_ = false;
 };
 
