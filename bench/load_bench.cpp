@@ -25,6 +25,7 @@
 #include <vector>
 
 #include "bench_server.h"
+#include "catalogue/catalogue_page.h"
 #include "catalogue/catalogue_request.h"
 #include "catalogue/catalogue_worker.h"
 #include "catalogue/episode_merge.h"
@@ -70,20 +71,6 @@ loopback::MediaSet ScaledMedia(int perProgramme) {
     }
   }
   return media;
-}
-
-// The same reads the worker makes of a loaded page, field by field.
-std::vector<CatalogueEpisode> ReadPage(JsonDocument& document) {
-  std::vector<CatalogueEpisode> page;
-  const int count = document.GetCount("data.list");
-  for (int k = 0; k < count; ++k) {
-    const std::string item = "data.list[" + std::to_string(k) + "]";
-    page.push_back({.title = document.GetText(item + ".title"),
-                    .audioUrl = document.GetText(item + ".audiolist[0].filePath"),
-                    .coverUrl = document.GetText(item + "['img194_194']"),
-                    .duration = document.GetText(item + ".duration")});
-  }
-  return page;
 }
 
 // What the two requests hand the worker (the replies converted to GBK), and the

@@ -25,7 +25,6 @@ const QString kNoTrack = QStringLiteral("/org/mpris/MediaPlayer2/TrackList/NoTra
 // Episodes are known only by their list row.
 const QString kTrackPrefix = QStringLiteral("/io/github/newsbar/track/");
 
-constexpr int kTitleColumn = 0;
 // The programme an episode belongs to, from the marker in its title.
 constexpr const char* kProgrammes[][2] = {{"小涟早报：", "小涟早报"}, {"小涟晚报：", "小涟晚报"}};
 
@@ -43,7 +42,6 @@ QString ProgrammeOf(const QString& title) {
   return programme;
 }
 
-constexpr int kCoverColumn = 2;
 constexpr qlonglong kMicroseconds = 1000000;
 
 // org.mpris.MediaPlayer2: the application as a whole.

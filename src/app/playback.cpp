@@ -20,13 +20,6 @@ constexpr int kPlayTick = 1000;  // ms
 constexpr int kSeekTick = 100;   // ms
 constexpr int kSeekStep = 10;    // seconds of slider position per seek tick
 
-// List columns of an episode row.
-constexpr int kTitleColumn = 0;
-constexpr int kAudioColumn = 1;
-constexpr int kCoverColumn = 2;
-constexpr int kStatusColumn = 3;
-constexpr int kDurationColumn = 4;
-
 Text TimeText(int seconds) {
   return FormatDuration(seconds, app_text::kTimePattern);
 }

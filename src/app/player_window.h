@@ -15,6 +15,14 @@
 
 namespace newsbar {
 
+// The episode list's columns (SetUpListColumns): title, audio URL, cover URL, status, and
+// the copy of the duration that the status column gets back when another row starts.
+inline constexpr int kTitleColumn = 0;
+inline constexpr int kAudioColumn = 1;
+inline constexpr int kCoverColumn = 2;
+inline constexpr int kStatusColumn = 3;
+inline constexpr int kDurationColumn = 4;
+
 class PlayerWindow : public Window {
   Q_OBJECT
  public:

@@ -5,6 +5,7 @@
 #include <utility>
 #include <vector>
 
+#include "catalogue/catalogue_page.h"
 #include "catalogue/catalogue_request.h"
 #include "catalogue/episode_merge.h"
 #include "catalogue/network_time.h"
@@ -19,20 +20,6 @@ namespace newsbar {
 static_assert(kScriptLimit == ScriptControl::kTimeLimit, "one shipped script limit");
 
 namespace {
-
-// Every episode of the loaded page, its fields read by path as plain text.
-std::vector<CatalogueEpisode> ReadPage(JsonDocument& document) {
-  std::vector<CatalogueEpisode> page;
-  const int count = document.GetCount("data.list");
-  for (int k = 0; k < count; ++k) {
-    const std::string item = "data.list[" + std::to_string(k) + "]";
-    page.push_back({.title = document.GetText(item + ".title"),
-                    .audioUrl = document.GetText(item + ".audiolist[0].filePath"),
-                    .coverUrl = document.GetText(item + "['img194_194']"),
-                    .duration = document.GetText(item + ".duration")});
-  }
-  return page;
-}
 
 // Loads a programme's reply; true when a page that came with status 200 loaded. A page
 // that came but is not JSON is logged here (a failed request was logged by the request

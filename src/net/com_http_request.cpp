@@ -102,11 +102,8 @@ ByteSet ComHttpRequest(const ComHttpRequestOptions& options) {
   if (options.statusCode != nullptr) *options.statusCode = status;
   if (options.transportError != nullptr) *options.transportError = request->TransportError();
 
-  Text received = ReceivedCookies(headerBlock);
-  if (options.mergeCookies && options.sendCookies != nullptr) {
-    received = MergeCookies(*options.sendCookies, received);
-  }
-  if (options.receivedCookies != nullptr) *options.receivedCookies = received;
+  HandOverReceivedCookies(headerBlock, options.sendCookies, options.mergeCookies,
+                          options.receivedCookies);
   return body;
 }
 

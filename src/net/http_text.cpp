@@ -164,6 +164,13 @@ Text ReceivedCookies(std::string_view responseHeaders) {
   return cookies;
 }
 
+void HandOverReceivedCookies(std::string_view responseHeaders, Text* sendCookies, bool merge,
+                             Text* receivedCookies) {
+  Text received = ReceivedCookies(responseHeaders);
+  if (merge && sendCookies != nullptr) received = MergeCookies(*sendCookies, received);
+  if (receivedCookies != nullptr) *receivedCookies = received;
+}
+
 Text Base64Encode(const ByteSet& bytes) {
   static constexpr std::string_view kAlphabet =
       "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";

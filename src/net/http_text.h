@@ -44,6 +44,12 @@ Text MergeCookies(Text& old, std::string_view newer);
 // "Set-Cookie" (followed by ": "), the text up to its first ";", trimmed.
 Text ReceivedCookies(std::string_view responseHeaders);
 
+// The ending both request layers share: the cookies the response set, merged into
+// *sendCookies when `merge` is set and there are sent cookies (which then hold the merged
+// text too), and given to *receivedCookies when there is one.
+void HandOverReceivedCookies(std::string_view responseHeaders, Text* sendCookies, bool merge,
+                             Text* receivedCookies);
+
 // Standard Base64 with padding, no line breaks.
 Text Base64Encode(const ByteSet& bytes);
 

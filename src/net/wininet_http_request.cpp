@@ -132,11 +132,8 @@ ByteSet WinInetHttpRequest(const WinInetHttpRequestOptions& options) {
   connection.Close();
   internet.Close();
 
-  Text received = ReceivedCookies(responseHeaders);
-  if (options.mergeCookies && options.sendCookies != nullptr) {
-    received = MergeCookies(*options.sendCookies, received);
-  }
-  if (options.receivedCookies != nullptr) *options.receivedCookies = received;
+  HandOverReceivedCookies(responseHeaders, options.sendCookies, options.mergeCookies,
+                          options.receivedCookies);
   return body;
 }
 

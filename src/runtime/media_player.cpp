@@ -23,22 +23,6 @@
 
 namespace newsbar {
 
-MediaDevice DeviceForName(std::string_view name) {
-  const std::size_t dot = name.rfind('.');
-  if (dot == std::string_view::npos) return MediaDevice::MpegVideo;
-  const std::string extension = gbk::AsciiLower(name.substr(dot + 1, 3));
-  if (extension == "avi") return MediaDevice::Video;
-  if (extension == "wav") return MediaDevice::WaveAudio;
-  if (extension == "cda") return MediaDevice::CdAudio;
-  if (extension == "mid" || extension == "rmi" || extension == "idi") return MediaDevice::Sequencer;
-  for (const char* second :
-       {"asf", "wma", "asx", "ivf", "lsf", "lsx", "p2v", "wax", "wvx", "wmx", "wmp"}) {
-    if (extension == second) return MediaDevice::MpegVideo2;
-  }
-  // "rm", "ra", "mp3", "ram" and everything else.
-  return MediaDevice::MpegVideo;
-}
-
 namespace {
 
 // An mpv instance and the functions to drive it. Copies share the instance, which is

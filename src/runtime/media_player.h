@@ -15,10 +15,6 @@
 
 namespace newsbar {
 
-// What the platform would have opened the name with (chosen by the extension).
-enum class MediaDevice { Video, WaveAudio, CdAudio, MpegVideo, Sequencer, MpegVideo2 };
-MediaDevice DeviceForName(std::string_view name);
-
 // Lives on the window's thread and is used only there.
 class MediaPlayer : public QObject {
   Q_OBJECT

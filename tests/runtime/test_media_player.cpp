@@ -401,39 +401,5 @@ TEST_F(MediaPlayerTest, OpenIsBoundedWhenTheServerNeverAnswers) {
   EXPECT_EQ(player.Length(), 3);
 }
 
-TEST(MediaDevice, ChosenByTheThreeCharactersAfterTheLastDot) {
-  struct Case {
-    const char* name;
-    MediaDevice device;
-  };
-  const Case cases[] = {
-      {"a.avi", MediaDevice::Video},
-      {"C:\\music\\A.WAV", MediaDevice::WaveAudio},
-      {"track01.cda", MediaDevice::CdAudio},
-      {"http://host/x.mp3", MediaDevice::MpegVideo},
-      {"x.rm", MediaDevice::MpegVideo},
-      {"x.ra", MediaDevice::MpegVideo},
-      {"x.ram", MediaDevice::MpegVideo},
-      {"song.MID", MediaDevice::Sequencer},
-      {"x.rmi", MediaDevice::Sequencer},
-      {"x.idi", MediaDevice::Sequencer},
-      {"x.midi", MediaDevice::Sequencer},  // "mid" are the three characters
-      {"x.wma", MediaDevice::MpegVideo2},
-      {"x.asf", MediaDevice::MpegVideo2},
-      {"x.wmp", MediaDevice::MpegVideo2},
-      {"x.wavy", MediaDevice::WaveAudio},
-      {"noextension", MediaDevice::MpegVideo},
-      {"", MediaDevice::MpegVideo},
-      {"trailing.", MediaDevice::MpegVideo},
-      {"x.ogg", MediaDevice::MpegVideo},
-      {"http://host.example/stream", MediaDevice::MpegVideo},  // "exa"
-      {"http://host/a.wav?token=1", MediaDevice::WaveAudio},
-  };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.name);
-    EXPECT_EQ(DeviceForName(c.name), c.device);
-  }
-}
-
 }  // namespace
 }  // namespace newsbar
