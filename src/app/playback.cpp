@@ -54,12 +54,11 @@ void PlayerWindow::PlayEpisode(int row) {
 
   // The episode before stops now, not once the new one is there; no tick may judge its end
   // until the new length is known.
-  startStep_ = StartStep::kCover;
   playTimer->SetInterval(0);
   media_->Close();
 
-  // The cover comes first on the wire, then the audio. Shown as downloaded; an empty
-  // answer leaves the box empty.
+  // The cover request leaves first and the audio's right after it, without waiting for
+  // the picture: it is shown when it comes; an empty answer leaves the box empty.
   covers_.Run<ByteSet>(
       [coverUrl, limit = coverLimit_] {
         WinInetHttpRequestOptions request;  // a GET of the URL alone, all else default
@@ -67,22 +66,21 @@ void PlayerWindow::PlayEpisode(int row) {
         request.timeoutMs = static_cast<std::uint32_t>(limit.count());
         return WinInetHttpRequest(request);
       },
-      [this, start, audioUrl](ByteSet picture) { OnCoverArrived(start, audioUrl, picture); });
-  emit playbackChanged();
-}
-
-void PlayerWindow::OnCoverArrived(std::uint64_t start, const Text& audioUrl,
-                                  const ByteSet& picture) {
-  if (start != startSerial_) return;
-  cover->SetPicture(picture);
-  // The title shown beside it names the picture.
-  cover->setAccessibleName(statusLabel->text());
+      [this, start](ByteSet picture) { OnCoverArrived(start, picture); });
   startStep_ = StartStep::kMedia;
-  media_->Close();
   // The desktop's mixer lists the stream under the episode's title.
   media_->SetTitle(statusLabel->Caption());
   media_->Open(audioUrl);
   media_->Play();
+  emit playbackChanged();
+}
+
+void PlayerWindow::OnCoverArrived(std::uint64_t start, const ByteSet& picture) {
+  // A later start's cover is the one to show.
+  if (start != startSerial_) return;
+  cover->SetPicture(picture);
+  // The title shown beside it names the picture.
+  cover->setAccessibleName(statusLabel->text());
 }
 
 // Only the media opened by the latest start reports: Open and Close drop the rest.

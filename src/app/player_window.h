@@ -109,8 +109,8 @@ class PlayerWindow : public Window {
   void ShowInitialisationFailed();
 
   // Playback (playback.cpp).
-  enum class StartStep { kDone, kCover, kMedia };
-  void OnCoverArrived(std::uint64_t start, const Text& audioUrl, const ByteSet& picture);
+  enum class StartStep { kDone, kMedia };
+  void OnCoverArrived(std::uint64_t start, const ByteSet& picture);
   void OnLengthKnown();
   void OnWaitingChanged(bool waiting);
   void OnPlayTimerTick();
