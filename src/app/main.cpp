@@ -23,7 +23,8 @@ int main(int argc, char** argv) {
   newsbar::EndProcessOnTerminationSignals();
   // The network comes first: the first load's requests go out now, while the toolkit and
   // the window are set up; the window's worker takes their replies.
-  newsbar::CatalogueHeadStart headStart(newsbar::BuildEndpoints());
+  const newsbar::Endpoints endpoints = newsbar::BuildEndpoints();
+  newsbar::CatalogueHeadStart headStart(endpoints);
   // The media library is the longest load of a start: under way from here on, one
   // library at a time, so that nothing else waits for it.
   newsbar::PreloadMpvLibrary();
@@ -37,6 +38,8 @@ int main(int argc, char** argv) {
   newsbar::SingleInstance instance;
 
   newsbar::PlayerWindow window(headStart.Worker());
+  // Refreshes while the bar stays open; a failed start retries by itself.
+  window.KeepListCurrent(endpoints);
   // A later launch ends at once: neither the requests it sent at start nor the media
   // library's load are of use to it.
   if (instance.role() == newsbar::SingleInstance::Role::kHandedOver) std::_Exit(0);
