@@ -40,7 +40,6 @@ void PlayerWindow::KeepListCurrent(const Endpoints& endpoints, RefreshTiming tim
           Qt::UniqueConnection);
   retryTimer_.setSingleShot(true);
   connect(&retryTimer_, &QTimer::timeout, this, &PlayerWindow::OnRetryDue, Qt::UniqueConnection);
-  WatchNetwork();
   if (listLoaded_) {
     OnListLoaded();
   } else if (!retryButton->isHidden()) {
@@ -61,6 +60,7 @@ void PlayerWindow::OnListLoaded() {
   nextPeriodic_ = now + timing_.period;
   AnchorNetworkTime(loadTime_, now);
   scheduleTimer_.start(timing_.check);
+  WatchNetwork();
 }
 
 void PlayerWindow::AnchorNetworkTime(const CalendarTime& time, system_clock::time_point wall) {
@@ -133,6 +133,7 @@ void PlayerWindow::InsertNewRows(const std::vector<EpisodeRow>& fresh) {
 
 void PlayerWindow::ArmRetry() {
   if (!refresh_ || listLoaded_ || retryTimer_.isActive()) return;
+  WatchNetwork();
   retryTimer_.start(nextRetry_);
   nextRetry_ = std::min(nextRetry_ * 2, timing_.longestRetry);
 }
@@ -144,7 +145,12 @@ void PlayerWindow::OnRetryDue() {
   OnRetryClicked();
 }
 
+// Only after the first verdict: loading the backend (a plugin, and with NetworkManager's a
+// few calls on the system bus) waits for nothing the start needs.
 void PlayerWindow::WatchNetwork() {
+  if (watchingNetwork_) return;
+  watchingNetwork_ = true;
+  const auto start = std::chrono::steady_clock::now();
   if (QNetworkInformation::instance() == nullptr &&
       !QNetworkInformation::loadBackendByFeatures(QNetworkInformation::Feature::Reachability)) {
     qCDebug(lcCatalogue, "no network information backend: refreshes keep to the schedule");
@@ -152,8 +158,10 @@ void PlayerWindow::WatchNetwork() {
   }
   QNetworkInformation* information = QNetworkInformation::instance();
   reachability_ = information->reachability();
-  qCDebug(lcCatalogue, "network information from the %s backend",
-          qUtf8Printable(information->backendName()));
+  qCDebug(
+      lcCatalogue, "network information from the %s backend, loaded in %.1f ms",
+      qUtf8Printable(information->backendName()),
+      std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count());
   connect(information, &QNetworkInformation::reachabilityChanged, this,
           &PlayerWindow::OnReachabilityChanged, Qt::UniqueConnection);
 }

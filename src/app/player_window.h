@@ -205,6 +205,7 @@ class PlayerWindow : public Window {
   CalendarTime loadTime_;
   std::chrono::system_clock::time_point nextPeriodic_;
   std::optional<std::chrono::system_clock::time_point> nextMorning_;
+  bool watchingNetwork_ = false;
   QNetworkInformation::Reachability reachability_ = QNetworkInformation::Reachability::Unknown;
   int rowsAdded_ = 0;
 };
