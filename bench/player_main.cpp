@@ -12,6 +12,8 @@
 //   await <name>      "shown <name>" once the control of that objectName is visible
 //   drag <seconds>    once the first row is playing, drags the progress slider to and fro
 //                     for that long as a mouse would; then "dragged <seeks sent>"
+//   refresh           refreshes the list at once (as on a resume); "refreshed <0|1> <rows>"
+//                     once its result is in (1: it listed episodes)
 //   close             closes the window as the desktop does (title bar, Alt+F4)
 //   quit              asks the application to quit, as a session's end may
 //
@@ -142,6 +144,10 @@ class Script : public QObject {
   explicit Script(newsbar::PlayerWindow& window)
       : window_(window), notifier_(STDIN_FILENO, QSocketNotifier::Read) {
     connect(&notifier_, &QSocketNotifier::activated, this, [this] { Read(); });
+    connect(&window_, &newsbar::PlayerWindow::refreshed, this, [this](bool listed) {
+      Answer("refreshed " + std::to_string(listed ? 1 : 0) + " " +
+             std::to_string(window_.episodeList->RowCount()));
+    });
     window_.installEventFilter(this);
   }
 
@@ -183,6 +189,8 @@ class Script : public QObject {
       AwaitShown(QString::fromUtf8(line.substr(6)));
     } else if (line.starts_with("drag ")) {
       new SliderDrag(window_, std::max(1, std::atoi(line.substr(5).c_str())));
+    } else if (line == "refresh") {
+      window_.RefreshNow();
     } else if (line == "close") {
       window_.close();
     } else if (line == "quit") {
@@ -247,6 +255,7 @@ int main(int argc, char** argv) {
   std::setlocale(LC_NUMERIC, "C");
 
   newsbar::PlayerWindow window(headStart.Worker());
+  window.KeepListCurrent(endpoints);
   std::unique_ptr<Script> commands;
   if (script) commands = std::make_unique<Script>(window);
   window.CreateAndShow();

@@ -7,6 +7,7 @@
 #include "app/mpris.h"
 #include "app/player_window.h"
 #include "app/single_instance.h"
+#include "app/sleep_watch.h"
 #include "catalogue/catalogue_worker.h"
 #include "catalogue/endpoints.h"
 #include "runtime/mpv_library.h"
@@ -23,7 +24,8 @@ int main(int argc, char** argv) {
   newsbar::EndProcessOnTerminationSignals();
   // The network comes first: the first load's requests go out now, while the toolkit and
   // the window are set up; the window's worker takes their replies.
-  newsbar::CatalogueHeadStart headStart(newsbar::BuildEndpoints());
+  const newsbar::Endpoints endpoints = newsbar::BuildEndpoints();
+  newsbar::CatalogueHeadStart headStart(endpoints);
   // The media library is the longest load of a start: under way from here on, one
   // library at a time, so that nothing else waits for it.
   newsbar::PreloadMpvLibrary();
@@ -37,12 +39,23 @@ int main(int argc, char** argv) {
   newsbar::SingleInstance instance;
 
   newsbar::PlayerWindow window(headStart.Worker());
+  // Refreshes while the bar stays open; a failed start retries by itself.
+  window.KeepListCurrent(endpoints);
   // A later launch ends at once: neither the requests it sent at start nor the media
   // library's load are of use to it.
   if (instance.role() == newsbar::SingleInstance::Role::kHandedOver) std::_Exit(0);
   if (instance.role() == newsbar::SingleInstance::Role::kHandOverFailed) std::_Exit(1);
   // Media keys and the desktop's media controls; silently absent without a session bus.
   newsbar::Mpris mpris(window);
+  // Idle suspend is held off while sound plays; after a resume a stream whose connection
+  // died on the way is opened again at once, and the list is brought up to date.
+  newsbar::SleepWatch sleep;
+  QObject::connect(&window.Media(), &newsbar::MediaPlayer::soundPlayingChanged, &sleep,
+                   &newsbar::SleepWatch::SetSoundPlaying);
+  QObject::connect(&sleep, &newsbar::SleepWatch::resumed, &window, [&window] {
+    window.Media().Reconnect();
+    window.RefreshNow();
+  });
   instance.SetWindow(window);
   window.CreateAndShow();
   return application.exec();

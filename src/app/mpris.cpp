@@ -1,6 +1,7 @@
 #include "app/mpris.h"
 
 #include <QCoreApplication>
+#include <QCryptographicHash>
 #include <QDBusAbstractAdaptor>
 #include <QDBusMessage>
 #include <QDBusObjectPath>
@@ -22,7 +23,8 @@ const QString kObjectPath = QStringLiteral("/org/mpris/MediaPlayer2");
 const QString kServiceName = QStringLiteral("org.mpris.MediaPlayer2.newsbar");
 const QString kPlayerInterface = QStringLiteral("org.mpris.MediaPlayer2.Player");
 const QString kNoTrack = QStringLiteral("/org/mpris/MediaPlayer2/TrackList/NoTrack");
-// Episodes are known only by their list row.
+// An episode is named by its audio URL (hashed to fit an object path), which stays with it
+// when a refresh inserts rows above it.
 const QString kTrackPrefix = QStringLiteral("/io/github/newsbar/track/");
 
 // The programme an episode belongs to, from the marker in its title.
@@ -179,6 +181,14 @@ Mpris::~Mpris() {
   bus_.unregisterObject(kObjectPath);
 }
 
+QString Mpris::TrackId(int row) const {
+  const Text audioUrl = window_->episodeList->CellText(row, kAudioColumn);
+  const QByteArray hash = QCryptographicHash::hash(
+      QByteArray::fromRawData(audioUrl.data(), static_cast<qsizetype>(audioUrl.size())),
+      QCryptographicHash::Sha1);
+  return kTrackPrefix + QString::fromLatin1(hash.toHex().left(16));
+}
+
 int Mpris::TrackRow() const {
   // Before the first episode starts the playback buttons are disabled.
   if (!window_ || !window_->playPauseButton->isEnabled()) return -1;
@@ -207,8 +217,7 @@ QVariantMap Mpris::Metadata() const {
   }
   const QString title = ToQString(window_->episodeList->CellText(row, kTitleColumn));
   QVariantMap metadata{
-      {QStringLiteral("mpris:trackid"),
-       QVariant::fromValue(QDBusObjectPath(kTrackPrefix + QString::number(row)))},
+      {QStringLiteral("mpris:trackid"), QVariant::fromValue(QDBusObjectPath(TrackId(row)))},
       {QStringLiteral("xesam:title"), title},
   };
   // The programme is the album of its episodes, and the only author the catalogue names.
@@ -334,7 +343,7 @@ void Mpris::Seek(qlonglong offset) {
 }
 
 void Mpris::SetPosition(const QString& trackId, qlonglong position) {
-  if (!CanSeek() || trackId != kTrackPrefix + QString::number(TrackRow())) return;
+  if (!CanSeek() || trackId != TrackId(TrackRow())) return;
   if (position < 0 || position > qlonglong{window_->progress->MaximumPosition()} * kMicroseconds)
     return;
   SeekTo(position);

@@ -70,6 +70,8 @@ class Mpris : public QObject {
  private:
   // The current episode's row, or -1 while none has started.
   int TrackRow() const;
+  // The object path that names the episode of a row.
+  QString TrackId(int row) const;
   void SeekTo(qlonglong position);
   // The properties whose changes are announced (Position is not: it moves all the time,
   // and jumps are announced by `seeked`).

@@ -3,11 +3,15 @@
 // Each control's objectName is its Chinese control name ("按钮_播放暂停", ...).
 #pragma once
 
+#include <QNetworkInformation>
+#include <QTimer>
 #include <chrono>
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
 
+#include "catalogue/catalogue_refresh.h"
 #include "catalogue/catalogue_worker.h"
 #include "runtime/background_work.h"
 #include "runtime/controls.h"
@@ -22,6 +26,19 @@ inline constexpr int kAudioColumn = 1;
 inline constexpr int kCoverColumn = 2;
 inline constexpr int kStatusColumn = 3;
 inline constexpr int kDurationColumn = 4;
+
+// How the list is kept current. The defaults are the shipped values; tests shorten them.
+struct RefreshTiming {
+  // How often the schedule is looked at: a refresh that is due runs at most this late.
+  std::chrono::milliseconds check{std::chrono::seconds(20)};
+  // Between two refreshes, by the wall clock.
+  std::chrono::milliseconds period{std::chrono::minutes(30)};
+  // The first retry of a failed start, then twice as long each time up to the longest.
+  std::chrono::milliseconds firstRetry{std::chrono::seconds(10)};
+  std::chrono::milliseconds longestRetry{std::chrono::minutes(5)};
+  // The wall clock the schedule reads (the system's unless set).
+  std::function<std::chrono::system_clock::time_point()> wallClock;
+};
 
 class PlayerWindow : public Window {
   Q_OBJECT
@@ -62,6 +79,17 @@ class PlayerWindow : public Window {
   // button's clicks set them. Other values change nothing.
   void SetLoopMode(int mode);
 
+  // From now on, keeps the list current with the catalogue at `endpoints`: once a list is
+  // loaded, it is fetched again at 05:00 UTC+8 by the network's clock (the one the load
+  // read, carried forward by the wall clock), every `period` by the wall clock (so one
+  // that fell due during a suspend runs at once), and when the network comes back; new
+  // episodes are inserted where they belong and nothing else changes. A failed start is
+  // retried as the retry button does, when the network comes back or after a backoff.
+  // Without this call the list is loaded once, as before.
+  void KeepListCurrent(const Endpoints& endpoints, RefreshTiming timing = {});
+  // Rows a refresh has inserted so far.
+  int RowsAddedByRefresh() const { return rowsAdded_; }
+
   // The controls, in the order of the window's table.
   PictureBox* cover;           // 图片框1
   PictureButton* retryButton;  // 按钮_重试
@@ -83,7 +111,15 @@ class PlayerWindow : public Window {
   Timer* playTimer;                // 时钟_播放
   Timer* seekTimer;                // 时钟_快进
 
+ public slots:
+  // What is due on a resume or when the network is back: with a list, a refresh at once
+  // (none while one is under way); after a failed start, the retry at once (none while a
+  // retry is under way). Does nothing before KeepListCurrent.
+  void RefreshNow();
+
  signals:
+  // A refresh's result has been taken in: `listed` false when it failed (nothing changed).
+  void refreshed(bool listed);
   // An episode started or playback stopped, paused or resumed (after the change).
   void playbackChanged();
   // The media was sent to the slider's position (seek released, slider moved).
@@ -107,6 +143,20 @@ class PlayerWindow : public Window {
   void OnCloseClicked();
   void StartWorker();
   void ShowInitialisationFailed();
+
+  // Keeping the list current (list_refresh.cpp).
+  std::chrono::system_clock::time_point WallNow() const;
+  void OnListLoaded();
+  void OnScheduleCheck();
+  void StartRefresh();
+  void OnRefreshed(RefreshResult result);
+  void InsertNewRows(const std::vector<EpisodeRow>& fresh);
+  // The next 05:00 at UTC+8 by the network time `time`, read at `wall`.
+  void AnchorNetworkTime(const CalendarTime& time, std::chrono::system_clock::time_point wall);
+  void ArmRetry();
+  void OnRetryDue();
+  void WatchNetwork();
+  void OnReachabilityChanged(QNetworkInformation::Reachability reachability);
 
   // Playback (playback.cpp).
   enum class StartStep { kDone, kMedia };
@@ -153,6 +203,22 @@ class PlayerWindow : public Window {
   StartStep startStep_ = StartStep::kDone;
   // The seek button held down has moved the slider at least once: its click is no click.
   bool seekHeld_ = false;
+
+  // Keeping the list current: null until KeepListCurrent.
+  std::unique_ptr<CatalogueRefresh> refresh_;
+  RefreshTiming timing_;
+  QTimer scheduleTimer_;
+  QTimer retryTimer_;
+  std::chrono::milliseconds nextRetry_{0};
+  // A load has listed episodes: refreshes from now on, no more retries.
+  bool listLoaded_ = false;
+  // The network time the load judged by, written by the worker before its signal.
+  CalendarTime loadTime_;
+  std::chrono::system_clock::time_point nextPeriodic_;
+  std::optional<std::chrono::system_clock::time_point> nextMorning_;
+  bool watchingNetwork_ = false;
+  QNetworkInformation::Reachability reachability_ = QNetworkInformation::Reachability::Unknown;
+  int rowsAdded_ = 0;
 };
 
 }  // namespace newsbar

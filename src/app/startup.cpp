@@ -17,8 +17,11 @@ void PlayerWindow::StartWorker() {
     WorkerThread = ThreadHandle();
     return;
   }
-  const WorkerTargets targets{
-      .list = episodeList, .doneBox = doneBox, .lastRow = &LastRow, .loopMode = &LoopMode};
+  const WorkerTargets targets{.list = episodeList,
+                              .doneBox = doneBox,
+                              .lastRow = &LastRow,
+                              .loopMode = &LoopMode,
+                              .networkTime = &loadTime_};
   WorkerThread = ThreadHandle::Start([routine = worker_, targets] { routine(targets); });
 }
 
@@ -31,6 +34,7 @@ void PlayerWindow::OnInitialisationDone() {
       control->setEnabled(true);
     }
     PlayEpisode(0);
+    OnListLoaded();
   } else {
     ShowInitialisationFailed();
   }
@@ -39,9 +43,12 @@ void PlayerWindow::OnInitialisationDone() {
 void PlayerWindow::ShowInitialisationFailed() {
   retryButton->setVisible(true);
   statusLabel->SetCaption(app_text::kInitialisationFailed);
+  ArmRetry();
 }
 
 void PlayerWindow::OnRetryClicked() {
+  // A click takes the place of the automatic retry; its verdict arms the next one.
+  retryTimer_.stop();
   retryButton->setVisible(false);
   statusLabel->SetCaption(app_text::kInitialising);
   StartWorker();

@@ -79,12 +79,12 @@ Text RequestCatalogue(const Endpoints& endpoints, int selector, int* statusOut) 
   if (shown.ends_with("&_=")) shown.resize(shown.size() - 3);
   const char* const programme = ProgrammeName(selector);
   if (status == 0) {
-    qCWarning(lcCatalogue, "%s catalogue POST %s: no response (%s) after %.2f s", programme,
-              shown.c_str(), transportError.empty() ? "no reason given" : transportError.c_str(),
-              seconds);
+    NEWSBAR_CATALOGUE_WARNING(
+        "%s catalogue POST %s: no response (%s) after %.2f s", programme, shown.c_str(),
+        transportError.empty() ? "no reason given" : transportError.c_str(), seconds);
   } else if (status != 200 || body.empty()) {
-    qCWarning(lcCatalogue, "%s catalogue POST %s: HTTP %d with %zu bytes after %.2f s", programme,
-              shown.c_str(), status, body.size(), seconds);
+    NEWSBAR_CATALOGUE_WARNING("%s catalogue POST %s: HTTP %d with %zu bytes after %.2f s",
+                              programme, shown.c_str(), status, body.size(), seconds);
   } else {
     qCDebug(lcCatalogue, "%s catalogue POST %s: HTTP %d, %zu bytes in %.2f s", programme,
             shown.c_str(), status, body.size(), seconds);

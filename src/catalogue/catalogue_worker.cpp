@@ -28,10 +28,10 @@ bool LoadPage(JsonDocument& document, const Text& text, int selector, bool answe
   ScriptError error;
   const bool loaded = document.Load(text, false, &error);
   if (answered && !loaded) {
-    qCWarning(lcCatalogue,
-              "%s catalogue: the reply (%zu bytes) is not JSON: %s at line %d, column %d",
-              ProgrammeName(selector), text.size(), GbkToUtf8Text(error.Description).c_str(),
-              error.Line, error.Column);
+    NEWSBAR_CATALOGUE_WARNING(
+        "%s catalogue: the reply (%zu bytes) is not JSON: %s at line %d, column %d",
+        ProgrammeName(selector), text.size(), GbkToUtf8Text(error.Description).c_str(), error.Line,
+        error.Column);
   }
   return answered && loaded;
 }
@@ -39,8 +39,9 @@ bool LoadPage(JsonDocument& document, const Text& text, int selector, bool answe
 // A page that loaded yet lists nothing is a cause of its own.
 void WarnIfEmpty(bool loaded, const std::vector<CatalogueEpisode>& page, int selector) {
   if (!loaded || !page.empty()) return;
-  qCWarning(lcCatalogue, "%s catalogue: the reply lists no episodes (data.list missing or empty)",
-            ProgrammeName(selector));
+  NEWSBAR_CATALOGUE_WARNING(
+      "%s catalogue: the reply lists no episodes (data.list missing or empty)",
+      ProgrammeName(selector));
 }
 
 }  // namespace
@@ -59,12 +60,10 @@ void CatalogueWorker(const Endpoints& endpoints, const WorkerTargets& targets) {
       endpoints, [&endpoints] { return FetchCatalogues(endpoints); }, targets);
 }
 
-void CatalogueWorker(const Endpoints& endpoints, const std::function<CatalogueReplies()>& fetch,
-                     const WorkerTargets& targets) {
-  if (targets.loopMode != nullptr) targets.loopMode->store(1);
-
+LoadedCatalogue LoadCatalogue(std::chrono::milliseconds scriptLimit,
+                              const std::function<CatalogueReplies()>& fetch) {
   // One document (and script engine) per programme, made on this thread.
-  const auto engine = [limit = endpoints.scriptLimit] { return ScriptControl::Create(limit); };
+  const auto engine = [scriptLimit] { return ScriptControl::Create(scriptLimit); };
   JsonDocument morningDocument("da", engine);
   JsonDocument eveningDocument("da", engine);
 
@@ -80,19 +79,25 @@ void CatalogueWorker(const Endpoints& endpoints, const std::function<CatalogueRe
   const std::vector<CatalogueEpisode> evening = ReadPage(eveningDocument);
   WarnIfEmpty(morningLoaded, morning, kMorningProgramme);
   WarnIfEmpty(eveningLoaded, evening, kEveningProgramme);
-  const std::vector<EpisodeRow> rows = MergeEpisodes(morning, evening, now);
+  LoadedCatalogue loaded{.rows = MergeEpisodes(morning, evening, now), .time = time};
   qCDebug(lcCatalogue, "merge: %zu morning and %zu evening episodes, %zu of them due and listed",
-          morning.size(), evening.size(), rows.size());
-  if (rows.empty() && !(morning.empty() && evening.empty())) {
-    qCWarning(lcCatalogue,
-              "none of the %zu episodes is due by the network time %04d-%02d-%02d %02d:00 "
-              "at UTC+8",
-              morning.size() + evening.size(), now.year, now.month, now.day, now.hour);
+          morning.size(), evening.size(), loaded.rows.size());
+  if (loaded.rows.empty() && !(morning.empty() && evening.empty())) {
+    NEWSBAR_CATALOGUE_WARNING(
+        "none of the %zu episodes is due by the network time %04d-%02d-%02d %02d:00 at UTC+8",
+        morning.size() + evening.size(), now.year, now.month, now.day, now.hour);
   }
+  return loaded;
+}
+
+void CatalogueWorker(const Endpoints& endpoints, const std::function<CatalogueReplies()>& fetch,
+                     const WorkerTargets& targets) {
+  if (targets.loopMode != nullptr) targets.loopMode->store(1);
+  const LoadedCatalogue loaded = LoadCatalogue(endpoints.scriptLimit, fetch);
 
   int lastRow = -1;
   if (targets.list != nullptr) {
-    for (const EpisodeRow& row : rows) {
+    for (const EpisodeRow& row : loaded.rows) {
       const int index = targets.list->AppendRow();
       for (int column = 0; column < static_cast<int>(row.size()); ++column) {
         targets.list->SetCellText(index, column, row[column]);
@@ -100,6 +105,7 @@ void CatalogueWorker(const Endpoints& endpoints, const std::function<CatalogueRe
     }
     lastRow = targets.list->RowCount() - 1;
   }
+  if (targets.networkTime != nullptr) *targets.networkTime = loaded.time;
   // LastRow first: the window reads it when the signal arrives.
   if (targets.lastRow != nullptr) targets.lastRow->store(lastRow);
   if (targets.doneBox != nullptr) targets.doneBox->SetContent("1");

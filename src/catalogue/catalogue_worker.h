@@ -3,11 +3,14 @@
 #pragma once
 
 #include <atomic>
+#include <chrono>
 #include <functional>
 #include <future>
+#include <vector>
 
 #include "catalogue/date_time.h"
 #include "catalogue/endpoints.h"
+#include "catalogue/episode_merge.h"
 #include "util/types.h"
 
 namespace newsbar {
@@ -25,6 +28,8 @@ struct WorkerTargets {
   std::atomic<int>* lastRow = nullptr;
   // Reset to 1 (in order) when the worker starts.
   std::atomic<int>* loopMode = nullptr;
+  // The network time the load judged by; written before the signal.
+  CalendarTime* networkTime = nullptr;
 };
 
 // What the load's three requests brought back.
@@ -43,6 +48,19 @@ CatalogueReplies FetchCatalogues(const Endpoints& endpoints);
 // Thread routine: runs the whole load once and returns (which ends the thread). Null
 // targets are skipped. Writes "1" into doneBox on every run, with or without episodes.
 void CatalogueWorker(const Endpoints& endpoints, const WorkerTargets& targets);
+
+// What a load found: the rows to list (merged and filtered) and the network time they were
+// judged by.
+struct LoadedCatalogue {
+  std::vector<EpisodeRow> rows;
+  CalendarTime time;
+};
+
+// The load without the window: makes the two documents (engines bounded by
+// `scriptLimit`), takes the replies from `fetch`, reads, merges and filters. What went
+// wrong is logged (NEWSBAR_CATALOGUE_WARNING), one line per cause.
+LoadedCatalogue LoadCatalogue(std::chrono::milliseconds scriptLimit,
+                              const std::function<CatalogueReplies()>& fetch);
 
 // The same with the replies coming from `fetch`, which may wait for requests already
 // sent elsewhere (`endpoints` then gives only the script engines' time limit). The

@@ -5,6 +5,8 @@
 #include <cstdlib>
 #include <optional>
 #include <string>
+#include <unordered_map>
+#include <unordered_set>
 
 #include "catalogue/catalogue_texts.h"
 #include "util/duration.h"
@@ -145,6 +147,34 @@ std::vector<EpisodeRow> MergeEpisodes(const std::vector<CatalogueEpisode>& morni
     rows.push_back({episode.title, episode.audioUrl, episode.coverUrl, duration, duration});
   }
   return rows;
+}
+
+std::vector<RowInsertion> PlanInsertions(const std::vector<Text>& listed,
+                                         const std::vector<EpisodeRow>& fresh) {
+  constexpr int kAudioColumn = 1;
+  std::unordered_map<std::string_view, int> listedAt;
+  for (int index = static_cast<int>(listed.size()) - 1; index >= 0; --index) {
+    listedAt[listed[static_cast<std::size_t>(index)]] = index;  // the first one counts
+  }
+  // New rows by the listed row they follow (-1: on top), in the fresh order.
+  std::vector<std::vector<const EpisodeRow*>> after(listed.size() + 1);
+  std::unordered_set<std::string_view> placed;
+  int anchor = -1;
+  for (const EpisodeRow& row : fresh) {
+    const std::string_view audio = row[kAudioColumn];
+    if (const auto found = listedAt.find(audio); found != listedAt.end()) {
+      anchor = found->second;
+    } else if (placed.insert(audio).second) {
+      after[static_cast<std::size_t>(anchor + 1)].push_back(&row);
+    }
+  }
+  std::vector<RowInsertion> insertions;
+  int at = 0;
+  for (std::size_t slot = 0; slot < after.size(); ++slot) {
+    for (const EpisodeRow* row : after[slot]) insertions.push_back({at++, *row});
+    ++at;  // the listed row `slot` (none after the last slot)
+  }
+  return insertions;
 }
 
 }  // namespace newsbar

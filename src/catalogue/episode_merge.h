@@ -59,4 +59,18 @@ std::vector<EpisodeRow> MergeEpisodes(const std::vector<CatalogueEpisode>& morni
                                       const std::vector<CatalogueEpisode>& evening,
                                       const NetworkNow& now);
 
+// A row that a refresh adds to the list: inserted at `at`, counted in the list as it grows.
+struct RowInsertion {
+  int at = 0;
+  EpisodeRow row;
+};
+
+// Where a refresh's rows go in a list that holds episodes with the `listed` audio URLs, top
+// to bottom. A fresh row whose audio URL is not listed yet goes right after the nearest
+// fresh row above it that is listed (after any new rows already placed there), or on top
+// when there is none; listed rows stay where they are, also those the refresh no longer
+// names. The insertions come in the order to make them (ascending `at`).
+std::vector<RowInsertion> PlanInsertions(const std::vector<Text>& listed,
+                                         const std::vector<EpisodeRow>& fresh);
+
 }  // namespace newsbar

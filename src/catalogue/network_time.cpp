@@ -171,14 +171,15 @@ DateTime GetNetworkTime(const std::string& url, std::chrono::milliseconds limit)
   if (const auto parsed = ParseHttpDate(date)) {
     fields = *parsed;
   } else if (status == 0) {
-    qCWarning(lcCatalogue, "network time HEAD %s: no response (%s); nothing is due", target.c_str(),
-              transportError.empty() ? "no reason given" : transportError.c_str());
+    NEWSBAR_CATALOGUE_WARNING("network time HEAD %s: no response (%s); nothing is due",
+                              target.c_str(),
+                              transportError.empty() ? "no reason given" : transportError.c_str());
   } else if (!gbk::Contains(headers, "Date:")) {
-    qCWarning(lcCatalogue, "network time HEAD %s: HTTP %d without a Date header; nothing is due",
-              target.c_str(), status);
+    NEWSBAR_CATALOGUE_WARNING("network time HEAD %s: HTTP %d without a Date header; nothing is due",
+                              target.c_str(), status);
   } else {
-    qCWarning(lcCatalogue, "network time HEAD %s: unreadable Date header \"%s\"; nothing is due",
-              target.c_str(), gbk::Trim(date).c_str());
+    NEWSBAR_CATALOGUE_WARNING("network time HEAD %s: unreadable Date header \"%s\"; nothing is due",
+                              target.c_str(), gbk::Trim(date).c_str());
   }
   const DateTime now = ToDateTime(NormaliseCalendar(fields)) + 8.0 / 24.0;
   if (lcCatalogue().isDebugEnabled()) {

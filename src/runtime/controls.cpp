@@ -10,6 +10,7 @@
 #include <QPaintEngine>
 #include <QPainter>
 #include <QProxyStyle>
+#include <QScrollBar>
 #include <QStyle>
 #include <QStyleOption>
 #include <QWindow>
@@ -493,6 +494,30 @@ int ListView::AppendRow() {
   return OnWindowThread([this] {
     addTopLevelItem(new QTreeWidgetItem());
     return topLevelItemCount() - 1;
+  });
+}
+
+int ListView::InsertRow(int at) {
+  return OnWindowThread([this, at] {
+    const int index = std::clamp(at, 0, topLevelItemCount());
+    // Rows and scroll range as they are now, not as at the last layout.
+    executeDelayedItemsLayout();
+    QScrollBar* bar = verticalScrollBar();
+    const int scrolled = bar->value();
+    // The row at the top of what is shown, and where it is.
+    QTreeWidgetItem* shown = scrolled > 0 ? itemAt(QPoint(0, 0)) : nullptr;
+    const int shownTop = shown ? visualItemRect(shown).top() : 0;
+    insertTopLevelItem(index, new QTreeWidgetItem());
+    if (shown) {
+      // The scroll range takes the new row in now rather than at the next layout.
+      executeDelayedItemsLayout();
+      if (verticalScrollMode() == QAbstractItemView::ScrollPerItem) {
+        if (index <= indexOfTopLevelItem(shown)) bar->setValue(scrolled + 1);
+      } else {
+        bar->setValue(scrolled + visualItemRect(shown).top() - shownTop);
+      }
+    }
+    return index;
   });
 }
 

@@ -202,6 +202,10 @@ class ListView : public QTreeWidget {
   int RowCount();
   // Index of the new, empty row.
   int AppendRow();
+  // Index of a new, empty row put before row `at` (held to 0..RowCount()). Scrolled away
+  // from its top, the list keeps showing the same rows where they were: a row inserted
+  // above them does not push them down. At its top, the new row shows there.
+  int InsertRow(int at);
   Text CellText(int row, int column);                           // "" for a missing row or cell
   void SetCellText(int row, int column, std::string_view gbk);  // a missing row is ignored
   int SelectedRow();                                            // -1 when none

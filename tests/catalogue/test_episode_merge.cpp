@@ -171,5 +171,57 @@ TEST(MergeEpisodes, OnePageAloneOrPagesOfUnequalLength) {
       (std::vector<std::string>{"e20", "m20", "e19", "e18"}));
 }
 
+// A refresh's rows in a list already shown: each case gives the listed audio names, the
+// fresh merge (by audio name) and the list that results from the planned insertions.
+TEST(PlanInsertions, NewRowsGoToTheirMergedPlaceAndNothingElseMoves) {
+  struct Case {
+    const char* what;
+    std::vector<std::string> listed;
+    std::vector<std::string> fresh;
+    std::vector<std::string> after;
+  };
+  const std::vector<Case> cases = {
+      {"today's edition on top",
+       {"e20", "m20", "e19"},
+       {"m21", "e20", "m20", "e19"},
+       {"m21", "e20", "m20", "e19"}},
+      {"both of today's on top, newest first",
+       {"e20", "m20"},
+       {"e21", "m21", "e20", "m20"},
+       {"e21", "m21", "e20", "m20"}},
+      {"nothing new", {"e20", "m20", "e19"}, {"e20", "m20", "e19"}, {"e20", "m20", "e19"}},
+      {"rows off the first page stay",
+       {"e20", "m20", "e19", "m19"},
+       {"m21", "e20"},
+       {"m21", "e20", "m20", "e19", "m19"}},
+      {"a late one after the row above it",
+       {"e20", "m20", "e19"},
+       {"e20", "m20", "x", "e19"},
+       {"e20", "m20", "x", "e19"}},
+      {"after the nearest listed row above it, also out of order",
+       {"a", "b", "c"},
+       {"c", "x", "a", "y"},
+       {"a", "y", "b", "c", "x"}},
+      {"a repeated one once", {"a"}, {"x", "x", "a"}, {"x", "a"}},
+      {"nothing listed yet", {}, {"a", "b"}, {"a", "b"}},
+      {"a failed refresh lists nothing", {"a", "b"}, {}, {"a", "b"}},
+  };
+  for (const Case& test : cases) {
+    std::vector<Text> listed(test.listed.begin(), test.listed.end());
+    std::vector<EpisodeRow> fresh;
+    for (const std::string& audio : test.fresh) fresh.push_back({"t " + audio, audio, "", "", ""});
+    std::vector<std::string> list = test.listed;
+    int previous = -1;
+    for (const RowInsertion& insertion : PlanInsertions(listed, fresh)) {
+      EXPECT_GT(insertion.at, previous) << test.what;
+      previous = insertion.at;
+      ASSERT_LE(insertion.at, static_cast<int>(list.size())) << test.what;
+      EXPECT_EQ(insertion.row[0], "t " + insertion.row[1]) << test.what;
+      list.insert(list.begin() + insertion.at, insertion.row[1]);
+    }
+    EXPECT_EQ(list, test.after) << test.what;
+  }
+}
+
 }  // namespace
 }  // namespace newsbar

@@ -573,6 +573,12 @@ void CatalogueServer::SetDateHeader(std::optional<std::string> value) {
   impl_->fixedDate = std::move(value);
 }
 
+void CatalogueServer::SetDateFromClock() {
+  std::lock_guard lock(impl_->mutex);
+  impl_->dateFollowsClock = true;
+  impl_->fixedDate.reset();
+}
+
 std::vector<Episode> CatalogueServer::Episodes() const {
   std::lock_guard lock(impl_->mutex);
   return impl_->episodes;

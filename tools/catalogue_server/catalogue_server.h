@@ -144,6 +144,8 @@ class CatalogueServer {
   // A fixed Date header text from now on (e.g. "Mon, 20 Jul 2020 18:30:00 GMT"); nothing
   // sends none.
   void SetDateHeader(std::optional<std::string> value);
+  // The Date header tells the clock's moment again, as before SetDateHeader.
+  void SetDateFromClock();
 
   std::vector<Episode> Episodes() const;
   void SetEpisodes(std::vector<Episode> episodes);
