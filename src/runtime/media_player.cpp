@@ -116,13 +116,18 @@ MpvSession StartMpv(const std::string& libraryName) {
 // Names handed to the player come from the network. mpv understands many pseudo
 // protocols (reading other files, file descriptors, filter graphs, playlists built in
 // the name); only web addresses and plain file paths are let through.
+// The scheme of a URL in lower case; empty for a file path.
+std::string SchemeOf(std::string_view name) {
+  const std::size_t scheme = name.find("://");
+  return scheme == std::string_view::npos ? std::string() : gbk::AsciiLower(name.substr(0, scheme));
+}
+
 bool AcceptableName(std::string_view name) {
   if (name.empty() || name == "-") return false;
   if (name.find('\0') != std::string_view::npos) return false;
-  const std::size_t scheme = name.find("://");
-  if (scheme == std::string_view::npos) return true;  // a file path
-  const std::string prefix = gbk::AsciiLower(name.substr(0, scheme));
-  return prefix == "http" || prefix == "https" || prefix == "file";
+  const std::string scheme = SchemeOf(name);
+  if (scheme.empty() && name.find("://") == std::string_view::npos) return true;  // a file path
+  return scheme == "http" || scheme == "https" || scheme == "file";
 }
 
 // A seek to 3 s may read back as 2.9999999 s; truncating that to 2999 ms would be a lie.
@@ -171,10 +176,8 @@ constexpr double kEndSlackSeconds = 1.0;
 constexpr int kStuckTriesForEnd = 3;
 
 bool IsNetworkName(std::string_view name) {
-  const std::size_t scheme = name.find("://");
-  if (scheme == std::string_view::npos) return false;
-  const std::string prefix = gbk::AsciiLower(name.substr(0, scheme));
-  return prefix == "http" || prefix == "https";
+  const std::string scheme = SchemeOf(name);
+  return scheme == "http" || scheme == "https";
 }
 
 }  // namespace
