@@ -14,10 +14,13 @@
 //                     for that long as a mouse would; then "dragged <seeks sent>"
 //   refresh           refreshes the list at once (as on a resume); "refreshed <0|1> <rows>"
 //                     once its result is in (1: it listed episodes)
+//   where             "where <row> <position ms> <waiting 0|1>": the current row and place
 //   close             closes the window as the desktop does (title bar, Alt+F4)
 //   quit              asks the application to quit, as a session's end may
 //
-// Unasked, it says "painted" once the window has first been drawn.
+// Unasked, it says "painted" once the window has first been drawn, "waiting <0|1>" when
+// the bar starts or stops waiting for a lost stream, and "sound <0|1> <position ms>" when
+// sound starts or stops.
 //
 // Only this benchmark build reads arguments; the shipped player takes its endpoints from
 // the build settings.
@@ -40,9 +43,11 @@
 #include <string_view>
 #include <utility>
 
+#include "app/player_state.h"
 #include "app/player_window.h"
 #include "catalogue/catalogue_worker.h"
 #include "catalogue/endpoints.h"
+#include "runtime/media_player.h"
 #include "runtime/mpv_library.h"
 #include "util/threads.h"
 
@@ -149,6 +154,12 @@ class Script : public QObject {
              std::to_string(window_.episodeList->RowCount()));
     });
     window_.installEventFilter(this);
+    newsbar::MediaPlayer& media = window_.Media();
+    connect(&media, &newsbar::MediaPlayer::waitingChanged, this,
+            [](bool waiting) { Answer(waiting ? "waiting 1" : "waiting 0"); });
+    connect(&media, &newsbar::MediaPlayer::soundPlayingChanged, this, [&media](bool playing) {
+      Answer(std::string("sound ") + (playing ? "1 " : "0 ") + std::to_string(media.Position()));
+    });
   }
 
  protected:
@@ -189,6 +200,10 @@ class Script : public QObject {
       AwaitShown(QString::fromUtf8(line.substr(6)));
     } else if (line.starts_with("drag ")) {
       new SliderDrag(window_, std::max(1, std::atoi(line.substr(5).c_str())));
+    } else if (line == "where") {
+      Answer("where " + std::to_string(newsbar::CurrentRow.load()) + " " +
+             std::to_string(window_.Media().Position()) + " " +
+             (window_.Media().Waiting() ? "1" : "0"));
     } else if (line == "refresh") {
       window_.RefreshNow();
     } else if (line == "close") {

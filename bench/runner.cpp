@@ -12,6 +12,9 @@
 //                            against slow range requests, a retry against a stalled
 //                            catalogue, refreshes of 2 x 20 and 2 x 2000 episodes;
 //                            and the memory's growth over 100 refreshes
+//   back after an outage     the stream cut 15 s in, the media host then away (0 s,
+//                            20 s refused or silent, 90 s and 10 min refused): how soon
+//                            the sound is back once it answers, and where (outage.h)
 //
 // Every figure is the median of --runs runs (three times as many launches, which are short
 // and vary most); the player and its anchor take turns, so
@@ -33,6 +36,7 @@
 #include "bench_server.h"
 #include "catalogue/catalogue_request.h"
 #include "figures.h"
+#include "outage.h"
 #include "process.h"
 
 namespace newsbar::bench {
@@ -45,7 +49,7 @@ constexpr auto kRequestWait = 30s;
 
 void PrintUsage() {
   std::fputs(
-      "usage: newsbar-bench [--runs=N] [--smoke] [--only=launch,play,load,lateness]\n"
+      "usage: newsbar-bench [--runs=N] [--smoke] [--only=launch,play,load,lateness,outage]\n"
       "       newsbar-bench --serve   (the catalogue only, until stdin closes)\n"
       "                     [--player=PATH] [--load-bench=PATH] [--clip=PATH]\n"
       "                     [--mpv=PATH] [--curl=PATH]\n",
@@ -522,7 +526,8 @@ int Run(const Options& options) {
   std::fflush(stdout);
 
   std::vector<std::string> failures;
-  const bool needServer = options.launch || options.play || options.lateness || options.serve;
+  const bool needServer =
+      options.launch || options.play || options.lateness || options.outage || options.serve;
   std::optional<std::string> clip;
   if (needServer) {
     clip = ReadWholeFile(options.clip);
@@ -634,6 +639,8 @@ int Run(const Options& options) {
       }
     }
   }
+  std::vector<OutageFigures> outages;
+  if (options.outage) outages = MeasureOutages(options, server, failures);
   server.Stop();
 
   std::optional<std::map<std::string, LoadFigure>> loadFigures;
@@ -752,6 +759,7 @@ int Run(const Options& options) {
     std::printf("  %-40s %-24s\n", "private dirty growth",
                 Spread(refreshDirty.values, "%.2f").c_str());
   }
+  PrintOutageTable(outages, judge);
   if (loadFigures) PrintLoadTable(*loadFigures, judge);
   std::printf("\nload average at end: %s\n", LoadAverage().c_str());
 

@@ -164,10 +164,15 @@ QEvent::Type WakeupEventType() {
 // The position is not among them: mpv reports it many times a second, and each report
 // would wake the window's thread. It is asked for when read, and carried forward by the
 // clock in between.
-enum Observed : std::uint64_t { kEofReached = 2, kSeekable = 3 };
+enum Observed : std::uint64_t { kEofReached = 2, kSeekable = 3, kPausedForCache = 4 };
 
 // How old a reading of the position may be before a read asks mpv again.
 constexpr auto kPositionRefresh = std::chrono::milliseconds(250);
+
+// A network stream that has run dry (the library waits for data, often reconnecting on
+// its own) for this long is shown as waiting; a shorter hiccup, as after a seek past
+// what was read ahead, is not worth a word on the bar.
+constexpr auto kStallGrace = std::chrono::milliseconds(1000);
 
 // Media whose sound reached this close to its length has played to its end.
 constexpr double kEndSlackSeconds = 1.0;
@@ -189,6 +194,7 @@ struct MediaPlayer::Impl {
     openTimer.setSingleShot(true);
     seekTimer.setSingleShot(true);
     retryTimer.setSingleShot(true);
+    stallTimer.setSingleShot(true);
   }
 
   MediaPlayer* owner;
@@ -241,6 +247,13 @@ struct MediaPlayer::Impl {
   std::chrono::milliseconds retryFirst{1000};
   std::chrono::milliseconds retryLongest{30000};
   bool soundPlaying = false;  // as last announced
+  bool waitingShown = false;  // as last announced
+  // The stream has run dry while playing (mpv's paused-for-cache): no sound, the clock
+  // held; after kStallGrace it counts as waiting, without a try of our own, as the
+  // library is at it.
+  bool stalled = false;
+  bool stallShown = false;
+  QTimer stallTimer;
 
   // At most one seek is with mpv; a newer target waits here and replaces older ones.
   bool seekInFlight = false;
@@ -340,6 +353,7 @@ struct MediaPlayer::Impl {
     qCDebug(lcMedia, "the media library is ready");
     api->observeProperty(mpv.get(), kEofReached, "eof-reached", MPV_FORMAT_FLAG);
     api->observeProperty(mpv.get(), kSeekable, "seekable", MPV_FORMAT_FLAG);
+    api->observeProperty(mpv.get(), kPausedForCache, "paused-for-cache", MPV_FORMAT_FLAG);
     api->setWakeupCallback(mpv.get(), &Impl::Wakeup, this);
     if (volume != 1.0) SendVolume();
     SendTitle();
@@ -363,7 +377,7 @@ struct MediaPlayer::Impl {
   std::optional<double> CurrentSeconds() const {
     if (!timePos) return std::nullopt;
     double seconds = *timePos;
-    if (phase == Phase::kLoaded && !paused && !stopped && !atEnd) {
+    if (phase == Phase::kLoaded && !paused && !stopped && !atEnd && !stalled) {
       seconds +=
           std::chrono::duration<double>(std::chrono::steady_clock::now() - timePosAt).count();
       if (lengthKnown && duration > 0) seconds = std::min(seconds, duration);
@@ -484,7 +498,7 @@ struct MediaPlayer::Impl {
       tries = 0;
       reopenedAt = keptSeconds;
       NotePosition(keptSeconds);
-      emit owner->waitingChanged(false);
+      AnnounceWaiting();
     } else {
       NotePosition(0.0);
       api->getPropertyAsync(mpv.get(), Tag(kDuration), "duration", MPV_FORMAT_DOUBLE);
@@ -582,7 +596,7 @@ struct MediaPlayer::Impl {
     phase = Phase::kClosed;
     lost = true;
     tries = 0;
-    emit owner->waitingChanged(true);
+    AnnounceWaiting();
     ScheduleTry();
   }
 
@@ -600,6 +614,8 @@ struct MediaPlayer::Impl {
     pendingSeek.reset();
     openTimer.stop();
     seekTimer.stop();
+    stalled = stallShown = false;
+    stallTimer.stop();
   }
 
   void ScheduleTry() {
@@ -661,7 +677,39 @@ struct MediaPlayer::Impl {
   }
 
   bool SoundNow() const {
-    return phase == Phase::kLoaded && !paused && !stopped && !ended && !lost;
+    return phase == Phase::kLoaded && !paused && !stopped && !ended && !lost && !stalled;
+  }
+
+  void AnnounceWaiting() {
+    const bool now = lost || stallShown;
+    if (now == waitingShown) return;
+    waitingShown = now;
+    emit owner->waitingChanged(now);
+  }
+
+  // mpv waits for data of the stream (or has it again).
+  void OnStall(bool stall) {
+    if (stall == stalled || phase != Phase::kLoaded || !IsNetworkName(target)) return;
+    // The clock stops where the sound did, or moves on from there.
+    NotePosition(CurrentSeconds());
+    stalled = stall;
+    if (stall) {
+      stallTimer.start(kStallGrace);
+      return;
+    }
+    stallTimer.stop();
+    if (std::exchange(stallShown, false)) {
+      qCWarning(lcMedia, "%s plays again after running dry", target.c_str());
+    }
+    AnnounceWaiting();
+  }
+
+  void OnStallGrace() {
+    if (!stalled || paused) return;
+    qCWarning(lcMedia, "%s has run dry at %.1f s: waiting for the network", target.c_str(),
+              CurrentSeconds().value_or(0));
+    stallShown = true;
+    AnnounceWaiting();
   }
 
   void AnnounceSound() {
@@ -682,6 +730,10 @@ struct MediaPlayer::Impl {
         } else {
           endAsked = ended = false;
         }
+        break;
+      case kPausedForCache:
+        OnStall(has && property.format == MPV_FORMAT_FLAG &&
+                *static_cast<const int*>(property.data) != 0);
         break;
       case kSeekable:
         if (has && property.format == MPV_FORMAT_FLAG) {
@@ -749,10 +801,8 @@ struct MediaPlayer::Impl {
     tries = 0;
     reopenedAt.reset();
     stuckTries = 0;
-    if (std::exchange(lost, false)) {
-      qCDebug(lcMedia, "no longer waiting for %s", target.c_str());
-      emit owner->waitingChanged(false);
-    }
+    if (std::exchange(lost, false)) qCDebug(lcMedia, "no longer waiting for %s", target.c_str());
+    AnnounceWaiting();
   }
 
   // The open failed or took too long: nothing is open and the length is 0.
@@ -784,6 +834,7 @@ MediaPlayer::MediaPlayer(std::string_view library) : impl_(std::make_unique<Impl
     impl_->OpenFailed("no answer within the open bound");
   });
   connect(&impl_->retryTimer, &QTimer::timeout, this, [this] { impl_->TryAgain(); });
+  connect(&impl_->stallTimer, &QTimer::timeout, this, [this] { impl_->OnStallGrace(); });
   connect(&impl_->seekTimer, &QTimer::timeout, this, [this] {
     if (impl_->seekInFlight) impl_->SeekDone();
   });
@@ -948,7 +999,7 @@ bool MediaPlayer::Seek(int fromMs) {
 }
 
 bool MediaPlayer::Waiting() const {
-  return impl_->lost;
+  return impl_->lost || impl_->stallShown;
 }
 
 void MediaPlayer::Reconnect() {
@@ -959,7 +1010,8 @@ void MediaPlayer::Reconnect() {
   }
   // A network stream that plays may hang on a connection that died in the sleep; opened
   // again where it is, it goes on at once rather than after the transfer's time-out.
-  if (!p.SoundNow() || !IsNetworkName(p.target) || p.Seeking()) return;
+  const bool playing = p.phase == Impl::Phase::kLoaded && !p.paused && !p.stopped && !p.ended;
+  if (!playing || !IsNetworkName(p.target) || p.Seeking()) return;
   p.Lose(p.CurrentSeconds().value_or(0), "the network may have changed");
   p.TryNow();
   p.AnnounceSound();

@@ -69,7 +69,9 @@ class MediaPlayer : public QObject {
   // its length and place (Position() stays where the sound stopped, State() reads playing
   // unless paused) and opens the same name again there, with a pause between tries that
   // grows from 1 s to 30 s, for as long as it takes, until Close or Open. Pausing stops
-  // the tries and playing resumes them; a seek meanwhile moves the kept place.
+  // the tries and playing resumes them; a seek meanwhile moves the kept place. A network
+  // stream that has run dry for a second while the library reconnects on its own also
+  // counts as waiting (no sound, the position held), without tries of the player's own.
   bool Waiting() const;
   // The network may have changed under the stream (a resume from sleep): a player that
   // waits tries at once; one that plays a network stream opens it again where it is, in

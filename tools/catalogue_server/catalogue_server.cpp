@@ -294,11 +294,27 @@ struct CatalogueServer::Impl {
     return faults.rangeDelay;
   }
 
-  // The answer for `name` that would send bytes up to `end` reaches the armed outage's cut
-  // (the first one only): the outage begins.
-  bool BeginOutage(const std::string& name, std::size_t end) {
+  // Where an answer for `name` from `offset` is to break off: the armed outage's cut, while
+  // its outage has not begun yet, when the answer reaches it.
+  std::optional<std::size_t> CutFor(const std::string& name, std::size_t offset, std::size_t end) {
     std::lock_guard lock(mutex);
-    if (!outage || outageCut || outage->name != name || end <= outage->cutAt) return false;
+    if (!outage || outageCut || outage->name != name || end <= outage->cutAt ||
+        offset > outage->cutAt)
+      return std::nullopt;
+    return outage->cutAt;
+  }
+
+  // The pace of the answers for `name` until the outage begins (0: as fast as they go).
+  std::size_t PaceFor(const std::string& name) {
+    std::lock_guard lock(mutex);
+    if (!outage || outageCut || outage->name != name) return 0;
+    return outage->pace;
+  }
+
+  // An answer has broken off at the cut (the first one to get there begins the outage).
+  void BeginOutage() {
+    std::lock_guard lock(mutex);
+    if (!outage || outageCut) return;
     outageCut = true;
     outageBegan = steady_clock::now();
     switch (outage->kind) {
@@ -313,7 +329,6 @@ struct CatalogueServer::Impl {
             [this, kind = outage->kind, length = outage->length] { RunOutage(kind, length); });
         break;
     }
-    return true;
   }
 
   void RunOutage(OutageKind kind, std::optional<std::chrono::milliseconds> length) {
@@ -384,17 +399,22 @@ struct CatalogueServer::Impl {
         size, file.contentType.c_str(),
         [this, name, bytes = file.bytes](std::size_t offset, std::size_t length,
                                          httplib::DataSink& sink) {
-          if (BeginOutage(name, offset + length)) {
-            std::size_t cutAt = 0;
-            {
-              std::lock_guard lock(mutex);
-              cutAt = outage->cutAt;
-            }
-            // The bytes before the cut, then the connection drops.
-            if (cutAt > offset) sink.write(bytes->data() + offset, cutAt - offset);
-            return false;
+          const std::optional<std::size_t> cutAt = CutFor(name, offset, offset + length);
+          const std::size_t end = cutAt ? *cutAt : offset + length;
+          // Paced in tenths of a second while an outage is armed, so that the cut comes
+          // as the sound gets there rather than while the media opens.
+          for (std::size_t at = offset; at < end;) {
+            const std::size_t pace = PaceFor(name);
+            const std::size_t piece = pace ? std::max<std::size_t>(pace / 10, 1) : end - at;
+            const std::size_t size = std::min(piece, end - at);
+            if (!sink.write(bytes->data() + at, size)) return false;
+            at += size;
+            if (pace && at < end) Delay(std::chrono::milliseconds(100));
           }
-          return sink.write(bytes->data() + offset, length);
+          if (!cutAt) return true;
+          // The bytes before the cut are out: the connection drops, the outage begins.
+          BeginOutage();
+          return false;
         });
   }
 
@@ -653,6 +673,23 @@ std::optional<std::chrono::steady_clock::time_point> CatalogueServer::OutageBega
 std::optional<std::chrono::steady_clock::time_point> CatalogueServer::OutageEnded() const {
   std::lock_guard lock(impl_->mutex);
   return impl_->outageEnded;
+}
+
+std::optional<std::chrono::steady_clock::time_point> CatalogueServer::FirstAnswerAfterOutage()
+    const {
+  const Impl& d = *impl_;
+  std::lock_guard lock(d.mutex);
+  if (!d.outage || !d.outageBegan || !d.outageEnded) return std::nullopt;
+  const bool held = d.outage->kind == OutageKind::kSilent;
+  const std::string path = std::string(kMediaRoute) + d.outage->name;
+  std::optional<std::chrono::steady_clock::time_point> first;
+  for (const RecordedRequest& request : d.requests) {
+    if (request.path != path || request.arrived < (held ? *d.outageBegan : *d.outageEnded))
+      continue;
+    const auto answered = std::max(request.arrived, *d.outageEnded);
+    if (!first || answered < *first) first = answered;
+  }
+  return first;
 }
 
 std::vector<RecordedRequest> CatalogueServer::Requests() const {

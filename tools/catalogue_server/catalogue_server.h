@@ -67,16 +67,20 @@ enum class OutageKind {
   kSilent,  // connections are taken and requests read, but nothing is answered
 };
 
-// A network loss in the middle of an episode: the answer for `name` that reaches byte
-// `cutAt` of the file sends the bytes before it and drops the connection; from then on,
-// for `length` (or until EndMediaOutage without one), the media host behaves as `kind`
-// says; then it serves every request again, byte ranges and all (a request held by a
-// silent host is answered then).
+// A network loss in the middle of an episode: every answer for `name` that would reach
+// byte `cutAt` of the file sends the bytes before it and drops the connection; the first
+// to get there begins the outage, and from then on, for `length` (or until
+// EndMediaOutage without one), the media host behaves as `kind` says; then it serves
+// every request again, byte ranges and all (a request held by a silent host is answered
+// then). Until the outage begins, answers for `name` go out at `pace` bytes a second
+// when it is set: over loopback the whole stream would otherwise be read, and the cut
+// come, while the media is still opening.
 struct MediaOutage {
   std::string name;
   std::size_t cutAt = 0;
   OutageKind kind = OutageKind::kNone;
   std::optional<std::chrono::milliseconds> length;
+  std::size_t pace = 0;
 };
 
 struct ServerOptions {
@@ -168,6 +172,10 @@ class CatalogueServer {
   // When the armed outage's cut came, and when the host served again (nothing before).
   std::optional<std::chrono::steady_clock::time_point> OutageBegan() const;
   std::optional<std::chrono::steady_clock::time_point> OutageEnded() const;
+  // When the host first answered for the outage's file once it had ended: a request held
+  // by a silent host as it ended, else the first that came after (a connection taken just
+  // as the host began refusing is never answered); nothing before the end or without one.
+  std::optional<std::chrono::steady_clock::time_point> FirstAnswerAfterOutage() const;
 
   std::vector<RecordedRequest> Requests() const;
   void ClearRequests();
