@@ -546,9 +546,14 @@ int RunFar(const Options& options, const std::string& clip) {
     Bench bench(options, server);
     Samples ours[5], bare[5], refresh;
     for (int run = 0; run < launches; ++run) {
+      // Requests still in the relays when a process ends arrive late: let them land before
+      // the next launch counts.
+      const auto settle = 4 * std::chrono::milliseconds(latency) + 300ms;
       std::optional<double> refreshMs;
       const std::optional<Bench::Launch> player = bench.LaunchPlayer(&refreshMs);
+      std::this_thread::sleep_for(settle);
       const std::optional<Bench::Launch> pipeline = bench.LaunchBarePipeline();
+      std::this_thread::sleep_for(settle);
       refresh.Add(refreshMs);
       for (auto [launch, samples] : {std::pair{&player, ours}, std::pair{&pipeline, bare}}) {
         const std::optional<Bench::Launch>& l = *launch;
