@@ -407,9 +407,12 @@ TEST(CombinedPort, OneHostAndPortServesBothSchemes) {
   const auto requests = fixture.Requests();
   ASSERT_EQ(requests.size(), 3u);
   // Plain http reached the http server, the TLS handshake the https one.
-  EXPECT_EQ(requests[0].server, "http");
-  EXPECT_EQ(requests[2].server, "https");
-  EXPECT_EQ(requests[2].Header("Referer").value_or("").rfind(
+  const RecordedRequest* const morning = RequestTo(requests, "http");
+  const RecordedRequest* const evening = RequestTo(requests, "https");
+  ASSERT_TRUE(morning != nullptr && evening != nullptr);
+  EXPECT_EQ(morning->query.at("pid"), "367750");
+  EXPECT_EQ(evening->query.at("pid"), "456498");
+  EXPECT_EQ(evening->Header("Referer").value_or("").rfind(
                 "https://127.0.0.1:" + std::to_string(fixture.CombinedPort()) + "/fm/", 0),
             0u);
 }
