@@ -29,8 +29,15 @@ RequestMarks MarksOf(const std::vector<loopback::RecordedRequest>& requests) {
     if (request.method == "POST") {
       ++marks.cataloguePosts;
       first(marks.firstCatalogue, request.arrived);
+      const auto pid = request.query.find("pid");
+      if (pid != request.query.end() && pid->second == loopback::kMorningPid) {
+        first(marks.firstMorning, request.arrived);
+      } else if (pid != request.query.end() && pid->second == loopback::kEveningPid) {
+        first(marks.firstEvening, request.arrived);
+      }
     } else if (request.path == "/") {
       ++marks.timeRequests;
+      first(marks.firstTime, request.arrived);
     } else if (request.path.starts_with("/media/")) {
       if (loopback::IsAudioName(request.path)) {
         ++marks.audioRequests;
@@ -45,7 +52,8 @@ RequestMarks MarksOf(const std::vector<loopback::RecordedRequest>& requests) {
   return marks;
 }
 
-BenchServer::BenchServer(loopback::MediaSet media) : CatalogueServer(std::move(media)) {}
+BenchServer::BenchServer(loopback::MediaSet media, std::chrono::milliseconds latency)
+    : CatalogueServer(std::move(media), {.latency = latency}) {}
 
 void BenchServer::SetEpisodeClip(std::string_view name, int seconds) {
   std::vector<loopback::Episode> episodes = Episodes();

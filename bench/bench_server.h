@@ -31,6 +31,9 @@ struct RequestMarks {
   int audioRequests = 0;  // clips under /media/
   std::optional<Clock::time_point> firstAudio;
   std::optional<Clock::time_point> firstCatalogue;
+  std::optional<Clock::time_point> firstMorning;  // the morning POST (http)
+  std::optional<Clock::time_point> firstTime;     // the time HEAD
+  std::optional<Clock::time_point> firstEvening;  // the evening POST (https)
   std::optional<Clock::time_point> firstCover;
   std::string lastCoverPath;  // the path of the latest cover request
 };
@@ -40,7 +43,8 @@ RequestMarks MarksOf(const std::vector<loopback::RecordedRequest>& requests);
 
 class BenchServer : public loopback::CatalogueServer {
  public:
-  explicit BenchServer(loopback::MediaSet media);
+  // With a latency, a far server (loopback::ServerOptions::latency).
+  explicit BenchServer(loopback::MediaSet media, std::chrono::milliseconds latency = {});
 
   // Makes every episode of the catalogue point at one of the files served, with that
   // listed length.

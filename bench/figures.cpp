@@ -5,6 +5,7 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <charconv>
+#include <cstdlib>
 
 namespace newsbar::bench {
 
@@ -60,6 +61,18 @@ std::optional<Options> ParseOptions(int argc, const char* const* argv, Options o
       options.mpv = *path;
     } else if (auto path = value("--curl")) {
       options.curl = *path;
+    } else if (auto list = value("--latency")) {
+      std::string_view rest = *list;
+      while (true) {
+        const std::size_t comma = rest.find(',');
+        const std::string item(rest.substr(0, comma));
+        char* end = nullptr;
+        const long ms = std::strtol(item.c_str(), &end, 10);
+        if (item.empty() || *end != '\0' || ms < 0 || ms > 2000) return std::nullopt;
+        options.latencies.push_back(static_cast<int>(ms));
+        if (comma == std::string_view::npos) break;
+        rest.remove_prefix(comma + 1);
+      }
     } else {
       return std::nullopt;
     }

@@ -6,6 +6,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace newsbar::bench {
 
@@ -28,12 +29,15 @@ struct Options {
   std::string clip;
   std::string mpv = "mpv";
   std::string curl = "curl";
+  // --latency=0,50,100: instead of the rest, each launch's requests and a refresh against
+  // a far server at each of these latencies (ms each way).
+  std::vector<int> latencies;
 };
 
 // --runs=N (1..100), --smoke, --serve, --only=<launch,play,load,lateness,outage>, --player=,
 // --load-bench=,
-// --clip=, --mpv=, --curl= over `defaults`; nothing for anything else. A smoke run is one
-// run with windows of 1 s (memory) and 2 s (CPU).
+// --clip=, --mpv=, --curl=, --latency=<ms,...> over `defaults`; nothing for anything else. A smoke
+// run is one run with windows of 1 s (memory) and 2 s (CPU).
 std::optional<Options> ParseOptions(int argc, const char* const* argv, Options defaults);
 
 struct LoadFigure {

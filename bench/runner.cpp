@@ -109,8 +109,9 @@ class Bench {
   Bench(const Options& options, BenchServer& server) : options_(options), server_(server) {}
 
   std::vector<std::string> PlayerCommand() const {
+    // The time from a host of its own, as the shipped build asks it.
     return {options_.player, std::to_string(server_.HttpPort()),
-            std::to_string(server_.HttpsPort())};
+            std::to_string(server_.HttpsPort()), "--time-url=" + server_.PlayerEndpoints().timeUrl};
   }
   std::vector<std::string> MpvCommand() const {
     return {options_.mpv, "--no-config", "--no-video", "--ao=null", server_.MediaUrl(kClipName)};
@@ -128,10 +129,14 @@ class Bench {
     double toCatalogue = 0;
     double toCover = 0;
     double toAudio = 0;
+    double toMorning = 0;  // each catalogue request and the time's, on their own
+    double toTime = 0;
+    double toEvening = 0;
   };
 
-  // Start of the player to the first request for its audio.
-  std::optional<Launch> LaunchPlayer() {
+  // Start of the player to the first request for its audio. With `refreshMs`, then the
+  // time a refresh takes (the same requests and load as a retry's), into *refreshMs.
+  std::optional<Launch> LaunchPlayer(std::optional<double>* refreshMs = nullptr) {
     server_.ResetMarks();
     std::vector<std::string> command = PlayerCommand();
     command.push_back("--script");
@@ -141,6 +146,10 @@ class Bench {
     const bool painted = player.Hear("painted", kRequestWait).has_value();
     const Clock::time_point paintedAt = Clock::now();
     const std::optional<Clock::time_point> audio = server_.WaitForFirstAudioRequest(kRequestWait);
+    if (refreshMs != nullptr && audio) {
+      const Clock::time_point asked = Clock::now();
+      if (Refresh(player)) *refreshMs = Milliseconds(Clock::now() - asked).count();
+    }
     player.End();
     if (!painted) return Fail("the player never drew its window");
     if (!audio) return Fail("the player never asked for its audio");
@@ -379,9 +388,15 @@ class Bench {
   std::optional<Launch> Phases(Clock::time_point start, const RequestMarks& marks) {
     if (!marks.firstCatalogue || !marks.firstCover || !marks.firstAudio)
       return Fail("a launch request went unseen");
-    return Launch{.toCatalogue = Milliseconds(*marks.firstCatalogue - start).count(),
-                  .toCover = Milliseconds(*marks.firstCover - start).count(),
-                  .toAudio = Milliseconds(*marks.firstAudio - start).count()};
+    auto since = [start](const std::optional<Clock::time_point>& mark) {
+      return mark ? Milliseconds(*mark - start).count() : -1.0;
+    };
+    return Launch{.toCatalogue = since(marks.firstCatalogue),
+                  .toCover = since(marks.firstCover),
+                  .toAudio = since(marks.firstAudio),
+                  .toMorning = since(marks.firstMorning),
+                  .toTime = since(marks.firstTime),
+                  .toEvening = since(marks.firstEvening)};
   }
 
   std::nullopt_t Fail(const std::string& why) {
@@ -515,8 +530,72 @@ void PrintLoadTable(const std::map<std::string, LoadFigure>& figures, bool judge
   }
 }
 
+// Each launch's requests against a far server at each latency, newsbar beside the bare
+// pipeline, and a refresh once the audio was asked for.
+int RunFar(const Options& options, const std::string& clip) {
+  const int launches = options.smoke ? 1 : options.runs;
+  std::printf(
+      "\nfar server: D ms each way and a round trip more for each new connection; median ms\n"
+      "from the launch to each request's arrival (%d launches of each)\n",
+      launches);
+  std::printf("%5s  %-22s %9s %15s %7s\n", "D", "request", "newsbar", "bare pipeline", "ratio");
+  std::vector<std::string> failures;
+  for (const int latency : options.latencies) {
+    BenchServer server(BenchMedia(loopback::BuiltInMedia(), clip, 240),
+                       std::chrono::milliseconds(latency));
+    if (!server.Start()) {
+      std::fputs("newsbar-bench: the loopback server did not start\n", stderr);
+      return 1;
+    }
+    Bench bench(options, server);
+    Samples ours[5], bare[5], refresh;
+    for (int run = 0; run < launches; ++run) {
+      // Requests still in the relays when a process ends arrive late: let them land before
+      // the next launch counts.
+      const auto settle = 4 * std::chrono::milliseconds(latency) + 300ms;
+      std::optional<double> refreshMs;
+      const std::optional<Bench::Launch> player = bench.LaunchPlayer(&refreshMs);
+      std::this_thread::sleep_for(settle);
+      const std::optional<Bench::Launch> pipeline = bench.LaunchBarePipeline();
+      std::this_thread::sleep_for(settle);
+      refresh.Add(refreshMs);
+      for (auto [launch, samples] : {std::pair{&player, ours}, std::pair{&pipeline, bare}}) {
+        const std::optional<Bench::Launch>& l = *launch;
+        samples[0].Add(l ? std::optional(l->toMorning) : std::nullopt);
+        samples[1].Add(l ? std::optional(l->toTime) : std::nullopt);
+        samples[2].Add(l ? std::optional(l->toEvening) : std::nullopt);
+        samples[3].Add(l ? std::optional(l->toCover) : std::nullopt);
+        samples[4].Add(l ? std::optional(l->toAudio) : std::nullopt);
+      }
+    }
+    server.Stop();
+    const char* names[] = {"morning POST (http)", "time HEAD", "evening POST (https)", "cover GET",
+                           "audio GET"};
+    for (int k = 0; k < 5; ++k) {
+      const double a = Median(ours[k].values);
+      const double b = Median(bare[k].values);
+      std::printf("%5d  %-22s %9.0f %15.0f %7.2f\n", latency, names[k], a, b, b > 0 ? a / b : 0);
+    }
+    std::printf("%5d  %-22s %9.0f %15s\n", latency, "refresh: the load", Median(refresh.values),
+                "-");
+    std::fflush(stdout);
+    for (const std::string& failure : bench.Failures()) failures.push_back(failure);
+  }
+  for (const std::string& failure : failures) std::printf("failed: %s\n", failure.c_str());
+  return failures.empty() ? 0 : 1;
+}
+
 int Run(const Options& options) {
   PrintMachine();
+  if (!options.latencies.empty()) {
+    const std::optional<std::string> clip = ReadWholeFile(options.clip);
+    if (!clip || clip->empty()) {
+      std::fprintf(stderr, "newsbar-bench: the programme clip %s is missing\n",
+                   options.clip.c_str());
+      return 1;
+    }
+    return RunFar(options, *clip);
+  }
   if (options.smoke) {
     std::printf("smoke run, each measure once\n");
   } else {

@@ -185,6 +185,10 @@ TEST(RunnerOptions, KnownOptionsOverTheDefaultsAndNothingElse) {
   EXPECT_FALSE(lateness->launch || lateness->play || lateness->load);
   EXPECT_EQ(chosen->player, "/p");
   EXPECT_EQ(chosen->mpv, "/m");
+  EXPECT_TRUE(chosen->latencies.empty());
+  const std::optional<Options> far = Parse({"--latency=0,50,100,200"});
+  ASSERT_TRUE(far);
+  EXPECT_EQ(far->latencies, (std::vector<int>{0, 50, 100, 200}));
 
   // A smoke run is one short run, whatever else was asked.
   const std::optional<Options> smoke = Parse({"--runs=7", "--smoke"});
@@ -193,8 +197,9 @@ TEST(RunnerOptions, KnownOptionsOverTheDefaultsAndNothingElse) {
   EXPECT_EQ(smoke->memoryAfter, 1s);
   EXPECT_EQ(smoke->cpuOver, 2s);
 
-  for (const char* wrong : {"--runs=0", "--runs=101", "--runs=5x", "--runs=", "--runs",
-                            "--only=", "--only=load,", "--only=loads", "--frobnicate", "-x"}) {
+  for (const char* wrong : {"--runs=0", "--runs=101", "--runs=5x", "--runs=", "--runs", "--only=",
+                            "--only=load,", "--only=loads", "--latency=", "--latency=50,",
+                            "--latency=-1", "--latency=1e2", "--frobnicate", "-x"}) {
     EXPECT_FALSE(Parse({wrong})) << wrong;
   }
 }

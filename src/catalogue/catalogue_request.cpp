@@ -5,6 +5,8 @@
 
 #include "catalogue/catalogue_texts.h"
 #include "net/com_http_request.h"
+#include "net/curl_exchange.h"
+#include "net/curl_request_object.h"
 #include "util/charset.h"
 #include "util/duration.h"
 #include "util/field_set.h"
@@ -55,33 +57,45 @@ const char* ProgrammeName(int selector) {
 }
 
 Text RequestCatalogue(const Endpoints& endpoints, int selector, int* statusOut) {
-  if (selector != kMorningProgramme && selector != kEveningProgramme) {
-    return Text(catalogue_text::kBadSelector);
-  }
-  const std::string url = CatalogueUrl(endpoints, selector, MakeTimestamp());
+  net::CurlMulti multi;
+  CatalogueRequest request(endpoints, selector, multi);
+  multi.Run();
+  return request.Finish(statusOut);
+}
+
+CatalogueRequest::CatalogueRequest(const Endpoints& endpoints, int selector, net::CurlMulti& multi)
+    : endpoints_(endpoints), selector_(selector) {
+  if (selector != kMorningProgramme && selector != kEveningProgramme) return;
   RequestFieldSet fields;
   fields.AddField("User-Agent", kCatalogueUserAgent, false);
-  const Text header = fields.ToHeaderText(false);
-  int status = 0;
-  Text transportError;
-  const int limitMs = static_cast<int>(endpoints.requestLimit.count());
-  const auto start = std::chrono::steady_clock::now();
-  const ByteSet body = ComHttpRequest({.url = url,
-                                       .method = 1,
-                                       .extraHeaders = header,
-                                       .statusCode = &status,
-                                       .transportError = &transportError,
-                                       .timeoutMs = limitMs});
-  const double seconds =
-      std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+  options_ = {.url = CatalogueUrl(endpoints, selector, MakeTimestamp()),
+              .method = 1,
+              .extraHeaders = fields.ToHeaderText(false),
+              .statusCode = &status_,
+              .transportError = &transportError_,
+              .timeoutMs = static_cast<int>(endpoints.requestLimit.count())};
+  object_ = std::make_shared<CurlRequestObject>(&multi);
+  options_.requestObject = object_;
+  issued_ = std::chrono::steady_clock::now();
+  ComHttpRequestSend(options_);
+}
+
+CatalogueRequest::~CatalogueRequest() = default;
+
+Text CatalogueRequest::Finish(int* statusOut) {
+  if (!object_) return Text(catalogue_text::kBadSelector);
+  const ByteSet body = ComHttpRequestReceive(*object_, options_);
+  const auto ended = object_->Ended() > issued_ ? object_->Ended() : issued_;
+  const double seconds = std::chrono::duration<double>(ended - issued_).count();
   // The request as a person can look it up again: without the timestamp that ends it.
-  std::string shown = CatalogueUrl(endpoints, selector, {});
+  std::string shown = CatalogueUrl(endpoints_, selector_, {});
   if (shown.ends_with("&_=")) shown.resize(shown.size() - 3);
-  const char* const programme = ProgrammeName(selector);
+  const char* const programme = ProgrammeName(selector_);
+  const int status = status_;
   if (status == 0) {
     NEWSBAR_CATALOGUE_WARNING(
         "%s catalogue POST %s: no response (%s) after %.2f s", programme, shown.c_str(),
-        transportError.empty() ? "no reason given" : transportError.c_str(), seconds);
+        transportError_.empty() ? "no reason given" : transportError_.c_str(), seconds);
   } else if (status != 200 || body.empty()) {
     NEWSBAR_CATALOGUE_WARNING("%s catalogue POST %s: HTTP %d with %zu bytes after %.2f s",
                               programme, shown.c_str(), status, body.size(), seconds);

@@ -1,14 +1,22 @@
 // One programme's episode list from the catalogue server, as GBK text.
 #pragma once
 
+#include <chrono>
+#include <memory>
 #include <string>
 #include <string_view>
 
 #include "catalogue/date_time.h"
 #include "catalogue/endpoints.h"
+#include "net/com_http_request.h"
 #include "util/types.h"
 
 namespace newsbar {
+
+namespace net {
+class CurlMulti;
+}
+class CurlRequestObject;
 
 // Programme selectors.
 inline constexpr int kMorningProgramme = 1;  // over http
@@ -34,6 +42,28 @@ const char* ProgrammeName(int selector);
 // every other one as a debug line.
 // `status`, when given, receives the HTTP status (0 without a response).
 Text RequestCatalogue(const Endpoints& endpoints, int selector, int* status = nullptr);
+
+// The same request issued on a multi handle, which performs it together with others
+// (CurlMulti::Run); Finish then gives what RequestCatalogue gives and logs the same.
+// Neither copied nor moved: the request under way refers to it.
+class CatalogueRequest {
+ public:
+  CatalogueRequest(const Endpoints& endpoints, int selector, net::CurlMulti& multi);
+  CatalogueRequest(const CatalogueRequest&) = delete;
+  CatalogueRequest& operator=(const CatalogueRequest&) = delete;
+  ~CatalogueRequest();
+
+  Text Finish(int* status = nullptr);
+
+ private:
+  const Endpoints& endpoints_;
+  const int selector_;
+  int status_ = 0;
+  Text transportError_;
+  ComHttpRequestOptions options_;
+  std::chrono::steady_clock::time_point issued_;
+  std::shared_ptr<CurlRequestObject> object_;
+};
 
 // Milliseconds since 1970-01-01 08:00 on the local wall clock, in decimal: the epoch
 // count on a clock that runs at UTC+8. On a clock set to another zone it is that zone's

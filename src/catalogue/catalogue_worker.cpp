@@ -1,5 +1,7 @@
 #include "catalogue/catalogue_worker.h"
 
+#include <mutex>
+#include <optional>
 #include <string>
 #include <system_error>
 #include <utility>
@@ -11,6 +13,7 @@
 #include "catalogue/network_time.h"
 #include "json/json_document.h"
 #include "json/script_control.h"
+#include "net/curl_exchange.h"
 #include "runtime/controls.h"
 #include "util/charset.h"
 #include "util/log.h"
@@ -47,11 +50,30 @@ void WarnIfEmpty(bool loaded, const std::vector<CatalogueEpisode>& page, int sel
 }  // namespace
 
 CatalogueReplies FetchCatalogues(const Endpoints& endpoints) {
-  // The order is part of the protocol: morning, the time, then evening.
+  // One multi handle for the process's loads, so that a retry or a refresh finds the
+  // connections, the resolved names and the TLS session of the load before it. Loads do
+  // not overlap in practice; one that does gets a multi handle of its own rather than
+  // waiting. Never destroyed: a load may still be under way as the process ends.
+  struct Kept {
+    std::mutex mutex;
+    net::CurlMulti multi;
+  };
+  static Kept* const kept = new Kept;
+  std::unique_lock lock(kept->mutex, std::try_to_lock);
+  std::optional<net::CurlMulti> own;
+  net::CurlMulti& multi = lock.owns_lock() ? kept->multi : own.emplace();
+
+  // Issued in the order the servers expect (morning, the time, then evening), none
+  // waiting for another's reply; the load waits for all three, each within its limit.
+  CatalogueRequest morning(endpoints, kMorningProgramme, multi);
+  NetworkTimeRequest time(endpoints.timeUrl, endpoints.requestLimit, multi);
+  CatalogueRequest evening(endpoints, kEveningProgramme, multi);
+  multi.Run();
+
   CatalogueReplies replies;
-  replies.morning = RequestCatalogue(endpoints, kMorningProgramme, &replies.morningStatus);
-  replies.time = FromDateTime(GetNetworkTime(endpoints.timeUrl, endpoints.requestLimit));
-  replies.evening = RequestCatalogue(endpoints, kEveningProgramme, &replies.eveningStatus);
+  replies.morning = morning.Finish(&replies.morningStatus);
+  replies.time = FromDateTime(time.Finish());
+  replies.evening = evening.Finish(&replies.eveningStatus);
   return replies;
 }
 

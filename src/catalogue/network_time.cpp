@@ -5,6 +5,8 @@
 
 #include "catalogue/endpoints.h"
 #include "net/com_http_request.h"
+#include "net/curl_exchange.h"
+#include "net/curl_request_object.h"
 #include "util/gbk_text.h"
 #include "util/log.h"
 #include "util/text_cut.h"
@@ -155,16 +157,34 @@ std::optional<CalendarTime> ParseHttpDate(std::string_view text) {
 }
 
 DateTime GetNetworkTime(const std::string& url, std::chrono::milliseconds limit) {
-  const std::string target = url.empty() ? BuildEndpoints().timeUrl : url;
-  Text headers;
-  int status = 0;
-  Text transportError;
-  ComHttpRequest({.url = target,
-                  .method = 2,
-                  .responseHeaders = &headers,
-                  .statusCode = &status,
-                  .transportError = &transportError,
-                  .timeoutMs = static_cast<int>(limit.count())});
+  net::CurlMulti multi;
+  NetworkTimeRequest request(url, limit, multi);
+  multi.Run();
+  return request.Finish();
+}
+
+NetworkTimeRequest::NetworkTimeRequest(const std::string& url, std::chrono::milliseconds limit,
+                                       net::CurlMulti& multi)
+    : target_(url.empty() ? BuildEndpoints().timeUrl : url) {
+  options_ = {.url = target_,
+              .method = 2,
+              .responseHeaders = &headers_,
+              .statusCode = &status_,
+              .transportError = &transportError_,
+              .timeoutMs = static_cast<int>(limit.count())};
+  object_ = std::make_shared<CurlRequestObject>(&multi);
+  options_.requestObject = object_;
+  ComHttpRequestSend(options_);
+}
+
+NetworkTimeRequest::~NetworkTimeRequest() = default;
+
+DateTime NetworkTimeRequest::Finish() {
+  ComHttpRequestReceive(*object_, options_);
+  const std::string& target = target_;
+  const Text& headers = headers_;
+  const int status = status_;
+  const Text& transportError = transportError_;
   // The value keeps its leading blank; the parser skips it.
   const Text date = TextBetween(headers, "Date:", "\r\n");
   CalendarTime fields;  // all 0 unless the date reads

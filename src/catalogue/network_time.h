@@ -3,14 +3,21 @@
 #pragma once
 
 #include <chrono>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
 
 #include "catalogue/date_time.h"
 #include "catalogue/endpoints.h"
+#include "net/com_http_request.h"
 
 namespace newsbar {
+
+namespace net {
+class CurlMulti;
+}
+class CurlRequestObject;
 
 // Reads an HTTP date in any of its three forms, leading blanks ignored:
 //   "Sun, 06 Nov 1994 08:49:37 GMT"   (the fixed form of today's servers)
@@ -27,5 +34,27 @@ std::optional<CalendarTime> ParseHttpDate(std::string_view text);
 // The request gives up after `limit`.
 DateTime GetNetworkTime(const std::string& url = {},
                         std::chrono::milliseconds limit = kRequestLimit);
+
+// The same HEAD issued on a multi handle, which performs it together with others
+// (CurlMulti::Run); Finish then gives what GetNetworkTime gives and logs the same.
+// Neither copied nor moved: the request under way refers to it.
+class NetworkTimeRequest {
+ public:
+  NetworkTimeRequest(const std::string& url, std::chrono::milliseconds limit,
+                     net::CurlMulti& multi);
+  NetworkTimeRequest(const NetworkTimeRequest&) = delete;
+  NetworkTimeRequest& operator=(const NetworkTimeRequest&) = delete;
+  ~NetworkTimeRequest();
+
+  DateTime Finish();
+
+ private:
+  std::string target_;
+  Text headers_;
+  int status_ = 0;
+  Text transportError_;
+  ComHttpRequestOptions options_;
+  std::shared_ptr<CurlRequestObject> object_;
+};
 
 }  // namespace newsbar

@@ -29,14 +29,14 @@ Text WithDefaultHeaders(Text headers, const std::string& url, int method) {
 
 }  // namespace
 
-ByteSet ComHttpRequest(const ComHttpRequestOptions& options) {
+std::shared_ptr<HttpRequestObject> ComHttpRequestSend(const ComHttpRequestOptions& options) {
   const int method = options.method < 0 || options.method > 7 ? 0 : options.method;
   const Text verb = MethodVerb(method);
 
   // The call holds its own reference; the caller's stays valid.
   std::shared_ptr<HttpRequestObject> request =
       options.requestObject ? options.requestObject : CreateHttpRequestObject();
-  if (!request) return {};
+  if (!request) return nullptr;
 
   if (options.timeoutMs > 0) {
     request->SetTimeouts(options.timeoutMs, options.timeoutMs, options.timeoutMs,
@@ -93,18 +93,26 @@ ByteSet ComHttpRequest(const ComHttpRequestOptions& options) {
   } else {
     request->Send(options.bodyBytes);
   }
+  return request;
+}
 
-  ByteSet body = request->ResponseBody();
-  const Text headerBlock = request->GetAllResponseHeaders();
-  const int status = request->Status();
-  request->StatusText();
+ByteSet ComHttpRequestReceive(HttpRequestObject& request, const ComHttpRequestOptions& options) {
+  ByteSet body = request.ResponseBody();
+  const Text headerBlock = request.GetAllResponseHeaders();
+  const int status = request.Status();
+  request.StatusText();
   if (options.responseHeaders != nullptr) *options.responseHeaders = headerBlock;
   if (options.statusCode != nullptr) *options.statusCode = status;
-  if (options.transportError != nullptr) *options.transportError = request->TransportError();
+  if (options.transportError != nullptr) *options.transportError = request.TransportError();
 
   HandOverReceivedCookies(headerBlock, options.sendCookies, options.mergeCookies,
                           options.receivedCookies);
   return body;
+}
+
+ByteSet ComHttpRequest(const ComHttpRequestOptions& options) {
+  const std::shared_ptr<HttpRequestObject> request = ComHttpRequestSend(options);
+  return request ? ComHttpRequestReceive(*request, options) : ByteSet{};
 }
 
 }  // namespace newsbar

@@ -43,4 +43,11 @@ struct ComHttpRequestOptions {
 
 ByteSet ComHttpRequest(const ComHttpRequestOptions& options);
 
+// The same in two halves, for a request object whose Send only issues the exchange
+// (CurlRequestObject on a multi handle): every member call up to Send, giving the object
+// (null when none could be made, which ends the call as ComHttpRequest would); then,
+// once the exchange has been performed, the response read and the outputs written.
+std::shared_ptr<HttpRequestObject> ComHttpRequestSend(const ComHttpRequestOptions& options);
+ByteSet ComHttpRequestReceive(HttpRequestObject& request, const ComHttpRequestOptions& options);
+
 }  // namespace newsbar

@@ -4,9 +4,11 @@
 #include <openssl/x509.h>
 #include <openssl/x509_vfy.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdint>
 #include <memory>
+#include <vector>
 
 #include "net/request_object.h"
 #include "util/gbk_text.h"
@@ -260,15 +262,25 @@ struct ExchangeRun {
 
 namespace {
 
-// Sets every option of one hop on a freshly reset handle and performs it.
-bool PerformHop(ExchangeRun& run, const std::string& url, const std::string& verb,
-                std::string_view body, bool sameOrigin, const std::string& cookieLine,
-                long timeLeftMs) {
+// What outlives an exchange: where the connections it leaves are kept, and the TLS
+// sessions (only with a multi handle).
+struct KeptState {
+  int* keptTlsIgnore = nullptr;
+  CURLSH* share = nullptr;  // holds the TLS sessions; null: none kept
+  int* sessionTlsIgnore = nullptr;
+};
+
+// Sets every option of one hop on a freshly reset handle. The header lists must live
+// until the hop has been performed.
+bool SetUpHop(ExchangeRun& run, const std::string& url, const std::string& verb,
+              std::string_view body, bool sameOrigin, const std::string& cookieLine,
+              long timeLeftMs, const KeptState& kept, Slist& headers, Slist& proxyHeaders) {
   const ExchangeRequest& request = run.request;
   CURL* curl = run.easy.get();
   curl_easy_reset(curl);
+  headers.reset();
+  proxyHeaders.reset();
 
-  Slist headers;
   std::vector<std::string> lines;
   for (const std::string& line : request.headerLines) {
     // Credentials and cookies meant for one site do not follow a redirect to another.
@@ -288,7 +300,6 @@ bool PerformHop(ExchangeRun& run, const std::string& url, const std::string& ver
   if (!HasHeader(lines, "Accept")) ok = ok && Append(headers, "Accept:");
   if (!HasHeader(lines, "Expect")) ok = ok && Append(headers, "Expect:");
   if (postFields && !HasHeader(lines, "Content-Type")) ok = ok && Append(headers, "Content-Type:");
-  Slist proxyHeaders;
   for (const std::string& line : request.proxyHeaderLines) {
     ok = ok && Append(proxyHeaders, ForCurl(line));
   }
@@ -338,7 +349,16 @@ bool PerformHop(ExchangeRun& run, const std::string& url, const std::string& ver
   curl_easy_setopt(curl, CURLOPT_SSL_VERIFYPEER, 1L);
   curl_easy_setopt(curl, CURLOPT_SSL_VERIFYHOST,
                    (request.ignoredTlsErrors & kIgnoreInvalidName) != 0 ? 0L : 2L);
-  curl_easy_setopt(curl, CURLOPT_SSL_SESSIONID_CACHE, 0L);
+  // A resumed session skips the certificate check: only exchanges with the same
+  // settings share them.
+  const bool sessions =
+      kept.share != nullptr && IsHttps(url) &&
+      (*kept.sessionTlsIgnore == -1 || *kept.sessionTlsIgnore == request.ignoredTlsErrors);
+  if (sessions) {
+    *kept.sessionTlsIgnore = request.ignoredTlsErrors;
+    curl_easy_setopt(curl, CURLOPT_SHARE, kept.share);
+  }
+  curl_easy_setopt(curl, CURLOPT_SSL_SESSIONID_CACHE, sessions ? 1L : 0L);
   // Accepting an unknown issuer leaves the trust store nothing to decide: any chain the
   // store would reject for its root passes all the same. Reading the system's store
   // (some 140 roots, parsed anew for each connection) is then skipped; every other check
@@ -356,10 +376,10 @@ bool PerformHop(ExchangeRun& run, const std::string& url, const std::string& ver
     curl_easy_setopt(curl, CURLOPT_SSL_VERIFYPEER,
                      (request.ignoredTlsErrors & chain) == chain ? 0L : 1L);
   }
-  if (run.easy.keptTlsIgnore != -1 && run.easy.keptTlsIgnore != request.ignoredTlsErrors) {
+  if (*kept.keptTlsIgnore != -1 && *kept.keptTlsIgnore != request.ignoredTlsErrors) {
     curl_easy_setopt(curl, CURLOPT_FRESH_CONNECT, 1L);
   }
-  run.easy.keptTlsIgnore = request.ignoredTlsErrors;
+  *kept.keptTlsIgnore = request.ignoredTlsErrors;
 
   if (request.connectMs > 0) curl_easy_setopt(curl, CURLOPT_CONNECTTIMEOUT_MS, request.connectMs);
   if (timeLeftMs > 0) curl_easy_setopt(curl, CURLOPT_TIMEOUT_MS, timeLeftMs);
@@ -383,10 +403,12 @@ bool PerformHop(ExchangeRun& run, const std::string& url, const std::string& ver
   curl_easy_setopt(curl, CURLOPT_XFERINFOFUNCTION, &ExchangeRun::OnProgress);
   curl_easy_setopt(curl, CURLOPT_XFERINFODATA, &run);
 
-  const CURLcode result = curl_easy_perform(curl);
-  // The lists die with this frame: leave no pointer to them in the handle.
-  curl_easy_setopt(curl, CURLOPT_HTTPHEADER, nullptr);
-  curl_easy_setopt(curl, CURLOPT_PROXYHEADER, nullptr);
+  return true;
+}
+
+// Reads the outcome of a performed hop; false when it failed.
+bool FinishHop(ExchangeRun& run, CURLcode result) {
+  CURL* curl = run.easy.get();
   if (result != CURLE_OK) {
     run.response = ExchangeResponse{};
     run.response.error = run.limitHit.empty() ? curl_easy_strerror(result) : run.limitHit;
@@ -405,13 +427,136 @@ ExchangeResponse Failed(std::string why) {
   return response;
 }
 
-ExchangeResponse PerformHops(CurlEasy& easy, const ExchangeRequest& request);
+// An exchange, hop by hop: sets each hop up on the easy handle and reads its outcome.
+// Who performs a hop (curl_easy_perform, or a multi handle) is the caller's business.
+class HopSequence {
+ public:
+  HopSequence(CurlEasy& easy, const ExchangeRequest& request, KeptState kept)
+      : run_(request, easy),
+        kept_(kept),
+        deadline_(Clock::now() + std::chrono::milliseconds(request.totalMs)),
+        firstOrigin_(Origin(request.url)),
+        callerCookies_(HasHeader(request.headerLines, "Cookie")),
+        url_(request.url),
+        verb_(request.verb),
+        body_(request.body) {}
+  ~HopSequence() { ReleaseLists(); }
+  HopSequence(const HopSequence&) = delete;
+  HopSequence& operator=(const HopSequence&) = delete;
+
+  // Sets up the first hop: true when there is one to perform, false when the exchange
+  // has already ended (Response() holds the outcome).
+  bool Begin() { return SetUpNext(); }
+  // The hop was performed with this result: sets up the next hop (true) or ends (false).
+  bool Next(CURLcode result) {
+    ReleaseLists();
+    if (!FinishHop(run_, result)) return End(Failed(std::move(run_.response.error)));
+    const ExchangeRequest& request = run_.request;
+    const int status = run_.response.status;
+    const bool redirect =
+        status == 301 || status == 302 || status == 303 || status == 307 || status == 308;
+    if (!request.followRedirects || !redirect) return End(std::move(run_.response));
+    char* location = nullptr;
+    curl_easy_getinfo(run_.easy.get(), CURLINFO_REDIRECT_URL, &location);
+    if (location == nullptr) return End(std::move(run_.response));
+    const std::string next = location;
+    // A redirect this exchange may not take leaves the redirect response as the answer.
+    if (!IsHttp(next) && !IsHttps(next)) return End(std::move(run_.response));
+    if (IsHttps(url_) && IsHttp(next) && !request.allowHttpsToHttp) {
+      return End(std::move(run_.response));
+    }
+    if (IsHttp(url_) && IsHttps(next) && !request.allowHttpToHttps) {
+      return End(std::move(run_.response));
+    }
+    if (hop_ >= request.maxRedirects) return End(Failed("too many redirects"));
+    ++hop_;
+    if (request.cookieEngine) jar_.Take(origin_, run_.response.headerLines);
+    if ((status == 303 && verb_ != "HEAD") ||
+        ((status == 301 || status == 302) && verb_ == "POST")) {
+      verb_ = "GET";
+      body_ = {};
+    }
+    url_ = next;
+    return SetUpNext();
+  }
+
+  ExchangeResponse& Response() { return response_; }
+  CURL* Handle() const { return run_.easy.get(); }
+
+ private:
+  bool SetUpNext() {
+    if (!run_.easy) return End({});
+    const ExchangeRequest& request = run_.request;
+    long timeLeftMs = 0;
+    if (request.totalMs > 0) {
+      timeLeftMs = static_cast<long>(
+          std::chrono::duration_cast<std::chrono::milliseconds>(deadline_ - Clock::now()).count());
+      if (timeLeftMs <= 0) return End(Failed("Timeout was reached"));
+    }
+    origin_ = Origin(url_);
+    const std::string cookieLine =
+        request.cookieEngine && !callerCookies_ ? jar_.LineFor(origin_) : std::string();
+    if (!SetUpHop(run_, url_, verb_, body_, origin_ == firstOrigin_, cookieLine, timeLeftMs, kept_,
+                  headers_, proxyHeaders_)) {
+      return End(Failed("out of memory"));
+    }
+    return true;
+  }
+
+  bool End(ExchangeResponse response) {
+    response_ = std::move(response);
+    return false;
+  }
+
+  // The lists die with the hop: leave no pointer to them in the handle.
+  void ReleaseLists() {
+    if (run_.easy) {
+      curl_easy_setopt(run_.easy.get(), CURLOPT_HTTPHEADER, nullptr);
+      curl_easy_setopt(run_.easy.get(), CURLOPT_PROXYHEADER, nullptr);
+    }
+    headers_.reset();
+    proxyHeaders_.reset();
+  }
+
+  ExchangeRun run_;
+  const KeptState kept_;
+  const Clock::time_point deadline_;
+  const std::string firstOrigin_;
+  const bool callerCookies_;
+  CookieJar jar_;
+  std::string url_;
+  std::string verb_;
+  std::string_view body_;
+  std::string origin_;
+  int hop_ = 0;
+  Slist headers_;
+  Slist proxyHeaders_;
+  ExchangeResponse response_;
+};
+
+void LogOutcome(const ExchangeRequest& request, ExchangeResponse& response,
+                Clock::time_point start) {
+  response.ended = Clock::now();
+  if (!lcNet().isDebugEnabled()) return;
+  const double seconds = std::chrono::duration<double>(response.ended - start).count();
+  if (response.ok) {
+    qCDebug(lcNet, "%s %s: HTTP %d, %zu bytes in %.2f s", request.verb.c_str(), request.url.c_str(),
+            response.status, response.body.size(), seconds);
+  } else {
+    qCDebug(lcNet, "%s %s: no response (%s) after %.2f s", request.verb.c_str(),
+            request.url.c_str(), response.error.c_str(), seconds);
+  }
+}
+
+bool GlobalInit() {
+  static const bool initialised = curl_global_init(CURL_GLOBAL_DEFAULT) == CURLE_OK;
+  return initialised;
+}
 
 }  // namespace
 
 CurlEasy::CurlEasy() {
-  static const bool initialised = curl_global_init(CURL_GLOBAL_DEFAULT) == CURLE_OK;
-  if (!initialised) return;
+  if (!GlobalInit()) return;
   handle_ = curl_easy_init();
   if (handle_ == nullptr) return;
   // The built-in places of the trust store, to restore after an exchange that needs none.
@@ -429,69 +574,103 @@ CurlEasy::~CurlEasy() {
 
 ExchangeResponse PerformExchange(CurlEasy& easy, const ExchangeRequest& request) {
   const Clock::time_point start = Clock::now();
-  ExchangeResponse response = PerformHops(easy, request);
-  if (lcNet().isDebugEnabled()) {
-    const double seconds = std::chrono::duration<double>(Clock::now() - start).count();
-    if (response.ok) {
-      qCDebug(lcNet, "%s %s: HTTP %d, %zu bytes in %.2f s", request.verb.c_str(),
-              request.url.c_str(), response.status, response.body.size(), seconds);
-    } else {
-      qCDebug(lcNet, "%s %s: no response (%s) after %.2f s", request.verb.c_str(),
-              request.url.c_str(), response.error.c_str(), seconds);
-    }
+  HopSequence hops(easy, request, {.keptTlsIgnore = &easy.keptTlsIgnore});
+  for (bool more = hops.Begin(); more; more = hops.Next(curl_easy_perform(easy.get()))) {
   }
-  return response;
+  LogOutcome(request, hops.Response(), start);
+  return std::move(hops.Response());
 }
 
-namespace {
+// --- exchanges performed together ---------------------------------------------------------
 
-// The exchange, hop by hop.
-ExchangeResponse PerformHops(CurlEasy& easy, const ExchangeRequest& request) {
-  if (!easy) return {};
-  const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(request.totalMs);
-  const std::string firstOrigin = Origin(request.url);
-  const bool callerCookies = HasHeader(request.headerLines, "Cookie");
-  CookieJar jar;
-  std::string url = request.url;
-  std::string verb = request.verb;
-  std::string_view body = request.body;
-  ExchangeRun run(request, easy);
-  for (int hop = 0;; ++hop) {
-    long timeLeftMs = 0;
-    if (request.totalMs > 0) {
-      timeLeftMs = static_cast<long>(
-          std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count());
-      if (timeLeftMs <= 0) return Failed("Timeout was reached");
-    }
-    const std::string origin = Origin(url);
-    const std::string cookieLine =
-        request.cookieEngine && !callerCookies ? jar.LineFor(origin) : std::string();
-    if (!PerformHop(run, url, verb, body, origin == firstOrigin, cookieLine, timeLeftMs)) {
-      return Failed(std::move(run.response.error));
-    }
-    const int status = run.response.status;
-    const bool redirect =
-        status == 301 || status == 302 || status == 303 || status == 307 || status == 308;
-    if (!request.followRedirects || !redirect) return run.response;
-    char* location = nullptr;
-    curl_easy_getinfo(easy.get(), CURLINFO_REDIRECT_URL, &location);
-    if (location == nullptr) return run.response;
-    const std::string next = location;
-    // A redirect this exchange may not take leaves the redirect response as the answer.
-    if (!IsHttp(next) && !IsHttps(next)) return run.response;
-    if (IsHttps(url) && IsHttp(next) && !request.allowHttpsToHttp) return run.response;
-    if (IsHttp(url) && IsHttps(next) && !request.allowHttpToHttps) return run.response;
-    if (hop >= request.maxRedirects) return Failed("too many redirects");
-    if (request.cookieEngine) jar.Take(origin, run.response.headerLines);
-    if ((status == 303 && verb != "HEAD") || ((status == 301 || status == 302) && verb == "POST")) {
-      verb = "GET";
-      body = {};
-    }
-    url = next;
+struct RunningExchange {
+  RunningExchange(CurlEasy& easy, const ExchangeRequest& request, KeptState kept,
+                  ExchangeResponse* out)
+      : request(request), hops(easy, request, kept), out(out) {}
+
+  const ExchangeRequest& request;
+  HopSequence hops;
+  ExchangeResponse* out;
+  Clock::time_point start = Clock::now();
+};
+
+CurlMulti::CurlMulti() {
+  if (!GlobalInit()) return;
+  multi_ = curl_multi_init();
+  // Room for the connections of a few hosts between uses (by default the room shrinks
+  // with the exchanges under way, to none once they have ended).
+  if (multi_ != nullptr) curl_multi_setopt(multi_, CURLMOPT_MAXCONNECTS, 8L);
+  share_ = curl_share_init();
+  if (share_ != nullptr &&
+      curl_share_setopt(share_, CURLSHOPT_SHARE, CURL_LOCK_DATA_SSL_SESSION) != CURLSHE_OK) {
+    curl_share_cleanup(share_);
+    share_ = nullptr;
   }
 }
 
-}  // namespace
+CurlMulti::~CurlMulti() {
+  // Exchanges still registered would point at callers' objects that are gone.
+  for (const auto& exchange : running_) curl_multi_remove_handle(multi_, exchange->hops.Handle());
+  running_.clear();
+  if (multi_ != nullptr) curl_multi_cleanup(multi_);
+  if (share_ != nullptr) curl_share_cleanup(share_);
+}
+
+void CurlMulti::Start(CurlEasy& easy, const ExchangeRequest& request, ExchangeResponse* response) {
+  auto exchange =
+      std::make_unique<RunningExchange>(easy, request,
+                                        KeptState{.keptTlsIgnore = &keptTlsIgnore_,
+                                                  .share = share_,
+                                                  .sessionTlsIgnore = &sessionTlsIgnore_},
+                                        response);
+  if (multi_ == nullptr || !exchange->hops.Begin()) {
+    if (multi_ == nullptr) exchange->hops.Response() = Failed("no multi handle");
+    LogOutcome(request, exchange->hops.Response(), exchange->start);
+    *response = std::move(exchange->hops.Response());
+    return;
+  }
+  qCDebug(lcNet, "%s %s: issued", request.verb.c_str(), request.url.c_str());
+  curl_multi_add_handle(multi_, exchange->hops.Handle());
+  running_.push_back(std::move(exchange));
+  // Under way now (name, connection, first bytes), not only once the last is issued.
+  Perform();
+}
+
+void CurlMulti::Run() {
+  while (!running_.empty()) {
+    curl_multi_poll(multi_, nullptr, 0, 50, nullptr);
+    Perform();
+  }
+}
+
+void CurlMulti::Perform() {
+  int stillRunning = 0;
+  curl_multi_perform(multi_, &stillRunning);
+  int queued = 0;
+  while (CURLMsg* message = curl_multi_info_read(multi_, &queued)) {
+    if (message->msg != CURLMSG_DONE) continue;
+    CURL* const handle = message->easy_handle;
+    const CURLcode result = message->data.result;
+    const auto found = std::find_if(running_.begin(), running_.end(),
+                                    [handle](const auto& e) { return e->hops.Handle() == handle; });
+    if (found == running_.end()) continue;
+    Finish(**found, result);
+  }
+}
+
+void CurlMulti::Finish(RunningExchange& exchange, CURLcode result) {
+  CURL* const handle = exchange.hops.Handle();
+  curl_multi_remove_handle(multi_, handle);
+  if (exchange.hops.Next(result)) {
+    curl_multi_add_handle(multi_, handle);
+    return;
+  }
+  // The handle may outlive this object: it keeps no tie to the shared sessions.
+  curl_easy_setopt(handle, CURLOPT_SHARE, nullptr);
+  LogOutcome(exchange.request, exchange.hops.Response(), exchange.start);
+  *exchange.out = std::move(exchange.hops.Response());
+  std::erase_if(running_, [&exchange](const auto& e) { return e.get() == &exchange; });
+}
 
 std::string SelectProxy(std::string_view list, bool https) {
   std::string plain;

@@ -10,7 +10,9 @@
 
 #include <curl/curl.h>
 
+#include <chrono>
 #include <cstddef>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -95,10 +97,55 @@ struct ExchangeResponse {
   std::string statusLine;                // "HTTP/1.1 200 OK"
   std::vector<std::string> headerLines;  // without CR LF
   ByteSet body;
+  // When the exchange ended, for diagnostics.
+  std::chrono::steady_clock::time_point ended{};
 };
 
 // Performs the exchange; on any failure the response is empty with ok false.
 ExchangeResponse PerformExchange(CurlEasy& easy, const ExchangeRequest& request);
+
+struct RunningExchange;
+
+// Exchanges performed together on the calling thread (libcurl's multi interface), and
+// what later exchanges on the same object reuse: open connections by host and port,
+// resolved names, and TLS sessions for the same certificate settings.
+//
+//   CurlMulti multi;
+//   multi.Start(easyA, requestA, &responseA);  // its connection is under way at once
+//   multi.Start(easyB, requestB, &responseB);
+//   multi.Run();                               // returns when both have ended
+//
+// One thread at a time may use it.
+class CurlMulti {
+ public:
+  CurlMulti();
+  ~CurlMulti();
+  CurlMulti(const CurlMulti&) = delete;
+  CurlMulti& operator=(const CurlMulti&) = delete;
+
+  explicit operator bool() const { return multi_ != nullptr; }
+
+  // Issues the exchange without waiting for anything: its first hop is handed to libcurl,
+  // which starts connecting before this returns. `easy` and `request` (with the bytes its
+  // body views) must stay until Run returns; the outcome is written to *response then.
+  // Exchanges go out in the order of Start.
+  void Start(CurlEasy& easy, const ExchangeRequest& request, ExchangeResponse* response);
+  // Performs every exchange started until each has ended, within its own limits.
+  void Run();
+
+ private:
+  void Perform();
+  void Finish(RunningExchange& exchange, CURLcode result);
+
+  CURLM* multi_ = nullptr;
+  CURLSH* share_ = nullptr;
+  // The certificate errors ignored by the connections the multi keeps (-1: none kept),
+  // and those of the TLS sessions it keeps: a resumed session skips the certificate
+  // check, so only an exchange with the same settings may resume one.
+  int keptTlsIgnore_ = -1;
+  int sessionTlsIgnore_ = -1;
+  std::vector<std::unique_ptr<RunningExchange>> running_;
+};
 
 // The proxy for a URL scheme from a list such as "host:port",
 // "http=host:port;https=host:port" or "SOCKS=host:port" (entries separated by ";" or

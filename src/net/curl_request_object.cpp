@@ -116,12 +116,14 @@ void CurlRequestObject::Send(const ByteSet& body) {
 void CurlRequestObject::Perform(std::string_view body) {
   if (!opened_ || sent_) return;
   sent_ = true;
-  net::ExchangeRequest request;
+  request_ = {};
+  net::ExchangeRequest& request = request_;
   request.verb = verb_;
   request.url = url_;
   request.headerLines = headerLines_;
   request.proxyHeaderLines = proxyHeaderLines_;
-  request.body = body;
+  body_ = body;
+  request.body = body_;
   if (useProxy_) {
     const bool https = gbk::AsciiLower(url_.substr(0, 8)) == "https://";
     request.proxy = net::SelectProxy(proxy_, https);
@@ -140,7 +142,11 @@ void CurlRequestObject::Perform(std::string_view body) {
   request.connectMs = static_cast<long>(std::max(resolveMs_, 0)) + std::max(connectMs_, 0);
   request.sendIdleMs = std::max(sendMs_, 0);
   request.receiveMs = std::max(receiveMs_, 0);
-  response_ = net::PerformExchange(easy_, request);
+  if (multi_ != nullptr) {
+    multi_->Start(easy_, request, &response_);
+  } else {
+    response_ = net::PerformExchange(easy_, request);
+  }
 }
 
 ByteSet CurlRequestObject::ResponseBody() {

@@ -1,10 +1,14 @@
-// The request object on libcurl: synchronous, one exchange per Open and Send.
+// The request object on libcurl: one exchange per Open and Send.
+//
+// Made with a multi handle, Send only issues the exchange; the response members give
+// its outcome once the multi handle has run (CurlMulti::Run). Otherwise Send performs it.
 //
 // Timeouts, proxy and options belong to the object and carry over to its later requests;
 // Open starts a request afresh (headers, credentials, response). Until SetTimeouts it
 // allows 60 s to connect, 30 s without progress while sending and 30 s for the response.
 #pragma once
 
+#include <chrono>
 #include <string>
 #include <vector>
 
@@ -16,6 +20,8 @@ namespace newsbar {
 class CurlRequestObject : public HttpRequestObject {
  public:
   CurlRequestObject() = default;
+  // Send issues on `multi`, which must outlive the exchange (until its Run returns).
+  explicit CurlRequestObject(net::CurlMulti* multi) : multi_(multi) {}
   // False when libcurl could not give the object a handle.
   bool Valid() const { return static_cast<bool>(easy_); }
 
@@ -32,11 +38,14 @@ class CurlRequestObject : public HttpRequestObject {
   int Status() override;
   Text StatusText() override;
   Text TransportError() override;
+  // When the last exchange ended (its reply read or given up).
+  std::chrono::steady_clock::time_point Ended() const { return response_.ended; }
 
  private:
   void Perform(std::string_view body);
 
   net::CurlEasy easy_;
+  net::CurlMulti* multi_ = nullptr;
   // Kept by the object.
   int resolveMs_ = 0;
   int connectMs_ = 60000;
@@ -58,6 +67,9 @@ class CurlRequestObject : public HttpRequestObject {
   Text serverUser_, serverPassword_;
   bool proxyCredentials_ = false;
   Text proxyUser_, proxyPassword_;
+  // What an issued exchange refers to until it has been performed.
+  net::ExchangeRequest request_;
+  std::string body_;
   net::ExchangeResponse response_;
 };
 

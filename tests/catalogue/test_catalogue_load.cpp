@@ -3,7 +3,9 @@
 #include <gtest/gtest.h>
 
 #include <QLoggingCategory>
+#include <chrono>
 #include <regex>
+#include <thread>
 
 #include "catalogue/catalogue_request.h"
 #include "catalogue/catalogue_worker.h"
@@ -11,6 +13,7 @@
 #include "catalogue/network_time.h"
 #include "load_harness.h"
 #include "support/catalogue_fixture.h"
+#include "support/fault_server.h"
 #include "support/log_capture.h"
 #include "util/charset.h"
 
@@ -52,17 +55,49 @@ std::vector<std::string> HeaderLines(const RecordedRequest& request) {
   return lines;
 }
 
-TEST_F(CatalogueLoad, SendsMorningPostThenTimeHeadThenEveningPost) {
+// The one request of a listener ("http", "https", "time") among those recorded.
+const RecordedRequest* RequestTo(const std::vector<RecordedRequest>& requests,
+                                 const std::string& server) {
+  const RecordedRequest* found = nullptr;
+  for (const RecordedRequest& request : requests) {
+    if (request.server != server) continue;
+    EXPECT_EQ(found, nullptr) << "a second request to " << server;
+    found = &request;
+  }
+  return found;
+}
+
+// The three requests go out in the servers' order, none waiting for another's reply (each
+// is issued before any has been answered); the three servers see the same requests as
+// ever.
+TEST_F(CatalogueLoad, SendsMorningPostThenTimeHeadThenEveningPostTogether) {
   fixture.SetEpisodes(FixtureProgramme::kMorning, Morning(7, 20, 2));
   fixture.SetEpisodes(FixtureProgramme::kEvening, Evening(7, 19, 2));
+  QLoggingCategory::setFilterRules(QStringLiteral("newsbar.net.debug=true"));
+  LogCapture log;
   const LoadResult result = RunWorker(fixture.Endpoints());
+  QLoggingCategory::setFilterRules({});
   EXPECT_EQ(result.rows.size(), 4u);
+
+  // The order of issue, and no reply before the last is issued.
+  std::vector<std::string> exchanges;
+  for (const LogCapture::Line& line : log.Lines()) {
+    if (line.category != "newsbar.net") continue;
+    const std::string& text = line.message;
+    exchanges.push_back(text.ends_with(": issued") ? text.substr(0, text.find("://")) : "answered");
+  }
+  EXPECT_EQ(exchanges, (std::vector<std::string>{"POST http", "HEAD http", "POST https", "answered",
+                                                 "answered", "answered"}));
 
   const auto requests = fixture.Requests();
   ASSERT_EQ(requests.size(), 3u);
-  const RecordedRequest& morning = requests[0];
-  const RecordedRequest& time = requests[1];
-  const RecordedRequest& evening = requests[2];
+  const RecordedRequest* const morningRequest = RequestTo(requests, "http");
+  const RecordedRequest* const timeRequest = RequestTo(requests, "time");
+  const RecordedRequest* const eveningRequest = RequestTo(requests, "https");
+  ASSERT_TRUE(morningRequest != nullptr && timeRequest != nullptr && eveningRequest != nullptr);
+  const RecordedRequest& morning = *morningRequest;
+  const RecordedRequest& time = *timeRequest;
+  const RecordedRequest& evening = *eveningRequest;
 
   EXPECT_EQ(morning.server, "http");
   EXPECT_EQ(morning.method, "POST");
@@ -306,6 +341,59 @@ TEST_F(CatalogueLoad, NoDateHeaderMeansNothingIsDue) {
   EXPECT_EQ(result.lastRow, -1);
 }
 
+// The three are under way together: while the morning server holds its reply, the time
+// and the evening requests arrive; the load then waits out the morning request's bound.
+TEST_F(CatalogueLoad, TheOtherTwoArriveWhileTheMorningReplyIsHeld) {
+  using namespace std::chrono_literals;
+  using Clock = std::chrono::steady_clock;
+  fixture.SetEpisodes(FixtureProgramme::kEvening, Evening(7, 19, 2));
+  FaultServer morning(Fault::kSilent);
+  Endpoints endpoints = fixture.Endpoints();
+  endpoints.httpPort = morning.Port();
+  endpoints.requestLimit = 3s;
+  CatalogueReplies replies;
+  const Clock::time_point start = Clock::now();
+  std::thread load([&] { replies = FetchCatalogues(endpoints); });
+  const bool othersCame = fixture.WaitForRequests(
+      [](const std::vector<RecordedRequest>& requests) { return requests.size() >= 2; }, 2500ms);
+  const Clock::duration othersAfter = Clock::now() - start;
+  const bool morningAsked = morning.WaitForRequests(1, 2500ms);
+  load.join();
+  const Clock::duration loadedAfter = Clock::now() - start;
+
+  EXPECT_TRUE(othersCame && morningAsked);
+  EXPECT_LT(othersAfter, 2500ms);
+  EXPECT_GE(loadedAfter, 3s - 100ms);
+  EXPECT_EQ(replies.morningStatus, 0);
+  EXPECT_EQ(replies.eveningStatus, 200);
+  EXPECT_EQ(replies.time.year, 2020);
+  EXPECT_EQ(replies.time.hour, 20);
+}
+
+// A later load (a retry, a refresh) sends on the connections the one before left open.
+TEST(CatalogueConnections, ASecondLoadReusesTheConnectionsOfTheFirst) {
+  loopback::CatalogueServer server;
+  ASSERT_TRUE(server.Start());
+  server.SetDateHeader("Mon, 20 Jul 2020 12:00:00 GMT");
+  const Endpoints endpoints = server.PlayerEndpoints();
+  for (int load = 0; load < 2; ++load) {
+    const CatalogueReplies replies = FetchCatalogues(endpoints);
+    EXPECT_EQ(replies.morningStatus, 200);
+    EXPECT_EQ(replies.eveningStatus, 200);
+    EXPECT_EQ(replies.time.year, 2020);
+  }
+  const std::vector<RecordedRequest> requests = server.Requests();
+  ASSERT_EQ(requests.size(), 6u);
+  for (const char* listener : {"http", "time", "https"}) {
+    std::vector<int> clientPorts;
+    for (const RecordedRequest& request : requests) {
+      if (request.server == listener) clientPorts.push_back(request.remotePort);
+    }
+    ASSERT_EQ(clientPorts.size(), 2u) << listener;
+    EXPECT_EQ(clientPorts[0], clientPorts[1]) << listener;
+  }
+}
+
 TEST(CombinedPort, OneHostAndPortServesBothSchemes) {
   CatalogueFixture fixture({.combined = true});
   fixture.SetDateHeader("Mon, 20 Jul 2020 12:00:00 GMT");
@@ -319,9 +407,12 @@ TEST(CombinedPort, OneHostAndPortServesBothSchemes) {
   const auto requests = fixture.Requests();
   ASSERT_EQ(requests.size(), 3u);
   // Plain http reached the http server, the TLS handshake the https one.
-  EXPECT_EQ(requests[0].server, "http");
-  EXPECT_EQ(requests[2].server, "https");
-  EXPECT_EQ(requests[2].Header("Referer").value_or("").rfind(
+  const RecordedRequest* const morning = RequestTo(requests, "http");
+  const RecordedRequest* const evening = RequestTo(requests, "https");
+  ASSERT_TRUE(morning != nullptr && evening != nullptr);
+  EXPECT_EQ(morning->query.at("pid"), "367750");
+  EXPECT_EQ(evening->query.at("pid"), "456498");
+  EXPECT_EQ(evening->Header("Referer").value_or("").rfind(
                 "https://127.0.0.1:" + std::to_string(fixture.CombinedPort()) + "/fm/", 0),
             0u);
 }

@@ -6,6 +6,7 @@
 
 #include <QTest>
 
+#include "catalogue/catalogue_worker.h"
 #include "catalogue/date_time.h"
 #include "catalogue/network_time.h"
 #include "hardening_harness.h"
@@ -55,6 +56,30 @@ TEST(TimeHeader, EndOfTheCalendarReadsAsNoDate) {
   const CalendarTime time = FromDateTime(GetNetworkTime(fixture.Endpoints().timeUrl));
   EXPECT_EQ(time.year, 0);
   EXPECT_EQ(time.month, 0);
+}
+
+// A time host that never answers fails the load at its bound, though both catalogues
+// answered long before: without the network's date nothing is due.
+TEST(TimeHeader, ASilentTimeHostFailsTheLoadAtItsBoundThoughBothCataloguesAnswered) {
+  CatalogueFixture fixture;
+  FillFixture(fixture, 2);
+  fixture.SetDateHeader("Mon, 20 Jul 2020 12:00:00 GMT");
+  FaultServer silent(Fault::kSilent);
+  Endpoints endpoints = fixture.Endpoints();
+  endpoints.timeUrl = silent.Url("/");
+  endpoints.requestLimit = 2s;
+  CatalogueReplies replies;
+  const auto start = std::chrono::steady_clock::now();
+  const LoadedCatalogue loaded =
+      LoadCatalogue(endpoints.scriptLimit, [&] { return replies = FetchCatalogues(endpoints); });
+  const auto took = std::chrono::steady_clock::now() - start;
+  EXPECT_EQ(replies.morningStatus, 200);
+  EXPECT_EQ(replies.eveningStatus, 200);
+  EXPECT_FALSE(replies.morning.empty());
+  ExpectNoTime(replies.time);
+  EXPECT_TRUE(loaded.rows.empty());
+  EXPECT_GE(took, 2s - 100ms);
+  EXPECT_LT(took, 2s + 3s);
 }
 
 struct TimeFault {

@@ -3,6 +3,7 @@
 #include <arpa/inet.h>
 #include <httplib.h>
 #include <netinet/in.h>
+#include <netinet/tcp.h>
 #include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -12,6 +13,8 @@
 #include <atomic>
 #include <cctype>
 #include <condition_variable>
+#include <deque>
+#include <functional>
 #include <mutex>
 #include <thread>
 
@@ -28,18 +31,24 @@ using std::chrono::system_clock;
 constexpr std::string_view kMediaRoute = "/media/";
 constexpr std::string_view kEmptyPage = R"({"code":0,"data":{"list":[]}})";
 
-// Accepts on a port of its own and passes each connection on to the https port when it
-// opens with a TLS handshake record (first byte 0x16), else to the http port.
-class SchemeRelay {
+// Accepts on a port of its own and passes each connection on to a listener: the one
+// `upstream` names for the connection's first byte (the scheme relay sends a TLS
+// handshake record, first byte 0x16, to the https port and anything else to the http
+// one). With a latency, every byte takes that long each way, and a new connection's first
+// bytes also wait the round trip its handshake would have taken: a far server.
+class Relay {
  public:
-  SchemeRelay(int port, int httpPort, int httpsPort) : httpPort_(httpPort), httpsPort_(httpsPort) {
+  using Upstream = std::function<int(unsigned char firstByte)>;
+
+  Relay(int port, Upstream upstream, std::chrono::milliseconds latency = {})
+      : upstream_(std::move(upstream)), latency_(latency) {
     listen_ = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
     const int yes = 1;
     setsockopt(listen_, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
     sockaddr_in address = Loopback(port);
     socklen_t length = sizeof address;
     if (listen_ < 0 || bind(listen_, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
-        listen(listen_, 16) != 0 ||
+        listen(listen_, 64) != 0 ||
         getsockname(listen_, reinterpret_cast<sockaddr*>(&address), &length) != 0) {
       if (listen_ >= 0) close(listen_);
       listen_ = -1;
@@ -49,7 +58,7 @@ class SchemeRelay {
     acceptor_ = std::thread([this] { AcceptLoop(); });
   }
 
-  ~SchemeRelay() {
+  ~Relay() {
     stopping_ = true;
     if (listen_ < 0) return;
     shutdown(listen_, SHUT_RDWR);
@@ -58,12 +67,22 @@ class SchemeRelay {
     for (std::thread& connection : connections_) connection.join();
   }
 
-  SchemeRelay(const SchemeRelay&) = delete;
-  SchemeRelay& operator=(const SchemeRelay&) = delete;
+  Relay(const Relay&) = delete;
+  Relay& operator=(const Relay&) = delete;
 
   int Port() const { return port_; }  // 0 when it could not listen
 
  private:
+  using Clock = steady_clock;
+
+  // Bytes on their way in one direction, each chunk with the moment it may go on.
+  struct Direction {
+    int from = -1;
+    int to = -1;
+    bool open = true;  // still read from
+    std::deque<std::pair<Clock::time_point, std::string>> queue{};
+  };
+
   static sockaddr_in Loopback(int port) {
     sockaddr_in address{};
     address.sin_family = AF_INET;
@@ -79,7 +98,9 @@ class SchemeRelay {
         if (stopping_) return;
         continue;
       }
-      connections_.emplace_back([this, client] { Relay(client); });
+      const int nodelay = 1;
+      setsockopt(client, IPPROTO_TCP, TCP_NODELAY, &nodelay, sizeof nodelay);
+      connections_.emplace_back([this, client] { Pass(client); });
     }
   }
 
@@ -93,7 +114,8 @@ class SchemeRelay {
     return false;
   }
 
-  void Relay(int client) {
+  void Pass(int client) {
+    const Clock::time_point accepted = Clock::now();
     pollfd first{.fd = client, .events = POLLIN, .revents = 0};
     unsigned char byte = 0;
     if (!WaitReadable(&first, 1) || recv(client, &byte, 1, MSG_PEEK) != 1) {
@@ -101,30 +123,64 @@ class SchemeRelay {
       return;
     }
     const int server = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in address = Loopback(byte == 0x16 ? httpsPort_ : httpPort_);
+    sockaddr_in address = Loopback(upstream_(byte));
     if (server < 0 || connect(server, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
       if (server >= 0) close(server);
       close(client);
       return;
     }
-    std::array<pollfd, 2> fds{pollfd{.fd = client, .events = POLLIN, .revents = 0},
-                              pollfd{.fd = server, .events = POLLIN, .revents = 0}};
+    const int nodelay = 1;
+    setsockopt(server, IPPROTO_TCP, TCP_NODELAY, &nodelay, sizeof nodelay);
+    // The client's first bytes would have left once its handshake came back.
+    const Clock::time_point connected = accepted + 2 * latency_;
+    std::array<Direction, 2> ways{};
+    ways[0].from = ways[1].to = client;
+    ways[0].to = ways[1].from = server;
     std::array<char, 16384> buffer{};
-    bool open = true;
-    while (open && WaitReadable(fds.data(), 2)) {
-      for (int i = 0; i < 2 && open; ++i) {
-        if (fds[i].revents == 0) continue;
-        const ssize_t got = recv(fds[i].fd, buffer.data(), buffer.size(), 0);
-        open = got > 0 && send(fds[1 - i].fd, buffer.data(), static_cast<std::size_t>(got),
-                               MSG_NOSIGNAL) == got;
+    while (!stopping_) {
+      // The connection ends once a side has closed and what it sent has been passed on.
+      bool done = false;
+      for (const Direction& way : ways) done = done || (!way.open && way.queue.empty());
+      if (done) break;
+      Clock::time_point next = Clock::now() + std::chrono::milliseconds(100);
+      for (const Direction& way : ways) {
+        if (!way.queue.empty()) next = std::min(next, way.queue.front().first);
       }
+      std::array<pollfd, 2> fds{};
+      for (int i = 0; i < 2; ++i) {
+        fds[i] = pollfd{.fd = ways[i].open ? ways[i].from : -1, .events = POLLIN, .revents = 0};
+      }
+      const auto wait = std::chrono::ceil<std::chrono::milliseconds>(next - Clock::now()).count();
+      if (poll(fds.data(), 2, static_cast<int>(std::max<long long>(wait, 0))) < 0) break;
+      const Clock::time_point now = Clock::now();
+      for (int i = 0; i < 2; ++i) {
+        if (!ways[i].open || fds[i].revents == 0) continue;
+        const ssize_t got = recv(ways[i].from, buffer.data(), buffer.size(), 0);
+        if (got <= 0) {
+          ways[i].open = false;
+          continue;
+        }
+        Clock::time_point due = now + latency_;
+        if (i == 0) due = std::max(due, connected + latency_);
+        ways[i].queue.emplace_back(due, std::string(buffer.data(), static_cast<std::size_t>(got)));
+      }
+      bool broken = false;
+      for (Direction& way : ways) {
+        while (!way.queue.empty() && way.queue.front().first <= Clock::now()) {
+          const std::string& bytes = way.queue.front().second;
+          broken = broken || send(way.to, bytes.data(), bytes.size(), MSG_NOSIGNAL) !=
+                                 static_cast<ssize_t>(bytes.size());
+          way.queue.pop_front();
+        }
+      }
+      if (broken) break;
     }
     close(server);
     close(client);
   }
 
-  int httpPort_;
-  int httpsPort_;
+  Upstream upstream_;
+  std::chrono::milliseconds latency_;
   int port_ = 0;
   int listen_ = -1;
   std::atomic<bool> stopping_{false};
@@ -165,12 +221,22 @@ struct CatalogueServer::Impl {
     int port = 0;
     std::unique_ptr<httplib::Server> server{};
     std::thread thread{};
+    // Its relay's port when the server is far (read by the server's threads too).
+    std::atomic<int> farPort{0};
   };
 
   ServerOptions options;
   Certificate certificate;
   std::string certificatePem;
-  std::unique_ptr<SchemeRelay> relay;
+  std::unique_ptr<Relay> relay;
+  // With a latency: the relay in front of each listener (the owner's thread only).
+  std::vector<std::unique_ptr<Relay>> far;
+
+  // The port a listener is reached at: its relay's when it is far.
+  static int PublicPort(const Listener& listener) {
+    const int far = listener.farPort.load();
+    return far != 0 ? far : listener.port;
+  }
   // Listeners are only started and stopped from the owner's thread.
   Listener http{.name = "http"};
   Listener https{.name = "https", .tls = true};
@@ -201,7 +267,7 @@ struct CatalogueServer::Impl {
   std::thread outageThread;
 
   std::string MediaBase() const {
-    return "http://127.0.0.1:" + std::to_string(media.port) + std::string(kMediaRoute);
+    return "http://127.0.0.1:" + std::to_string(PublicPort(media)) + std::string(kMediaRoute);
   }
 
   void Record(const std::string& server, const httplib::Request& request) {
@@ -211,6 +277,7 @@ struct CatalogueServer::Impl {
     record.path = request.path;
     record.target = request.target;
     record.arrived = steady_clock::now();
+    record.remotePort = request.remote_port;
     for (const auto& [name, value] : request.params) record.query[name] = value;
     for (const auto& [name, value] : request.headers) {
       // The library adds the peer's and its own address as pseudo headers.
@@ -517,8 +584,26 @@ bool CatalogueServer::Start() {
     Stop();
     return false;
   }
+  if (d.options.latency > std::chrono::milliseconds(0)) {
+    for (Impl::Listener* listener : {&d.http, &d.https, &d.time, &d.media}) {
+      const int port = listener->port;
+      auto relay = std::make_unique<Relay>(
+          0, [port](unsigned char) { return port; }, d.options.latency);
+      if (relay->Port() == 0) {
+        Stop();
+        return false;
+      }
+      listener->farPort = relay->Port();
+      d.far.push_back(std::move(relay));
+    }
+  }
   if (d.options.combined) {
-    d.relay = std::make_unique<SchemeRelay>(d.options.combinedPort, d.http.port, d.https.port);
+    const int httpPort = d.PublicPort(d.http);
+    const int httpsPort = d.PublicPort(d.https);
+    d.relay =
+        std::make_unique<Relay>(d.options.combinedPort, [httpPort, httpsPort](unsigned char first) {
+          return first == 0x16 ? httpsPort : httpPort;
+        });
     if (d.relay->Port() == 0) {
       Stop();
       return false;
@@ -536,6 +621,8 @@ void CatalogueServer::Stop() {
   d.changed.notify_all();
   d.JoinOutage();
   d.relay.reset();
+  d.far.clear();
+  for (Impl::Listener* listener : {&d.http, &d.https, &d.time, &d.media}) listener->farPort = 0;
   Impl::Stop(d.http);
   Impl::Stop(d.https);
   Impl::Stop(d.time);
@@ -543,31 +630,31 @@ void CatalogueServer::Stop() {
 }
 
 Endpoints CatalogueServer::PlayerEndpoints() const {
-  const std::string timeUrl = "http://127.0.0.1:" + std::to_string(impl_->time.port) + "/";
+  const std::string timeUrl = "http://127.0.0.1:" + std::to_string(TimePort()) + "/";
   if (impl_->relay) {
     return {.catalogueHost = "127.0.0.1:" + std::to_string(impl_->relay->Port()),
             .timeUrl = timeUrl};
   }
   return {.catalogueHost = "127.0.0.1",
           .timeUrl = timeUrl,
-          .httpPort = impl_->http.port,
-          .httpsPort = impl_->https.port};
+          .httpPort = HttpPort(),
+          .httpsPort = HttpsPort()};
 }
 
 int CatalogueServer::HttpPort() const {
-  return impl_->http.port;
+  return impl_->PublicPort(impl_->http);
 }
 
 int CatalogueServer::HttpsPort() const {
-  return impl_->https.port;
+  return impl_->PublicPort(impl_->https);
 }
 
 int CatalogueServer::TimePort() const {
-  return impl_->time.port;
+  return impl_->PublicPort(impl_->time);
 }
 
 int CatalogueServer::MediaPort() const {
-  return impl_->media.port;
+  return impl_->PublicPort(impl_->media);
 }
 
 int CatalogueServer::CombinedPort() const {

@@ -96,6 +96,10 @@ struct ServerOptions {
   // One request per connection, so that stopping a listener never waits for a client's
   // idle keep-alive connection.
   bool oneRequestPerConnection = false;
+  // A far server: every listener is reached through a loopback relay that holds each
+  // byte this long each way, and a new connection's first bytes the round trip of its
+  // handshake besides. The ports and URLs given out are the relays'.
+  std::chrono::milliseconds latency{0};
 };
 
 struct RecordedRequest {
@@ -108,6 +112,8 @@ struct RecordedRequest {
   std::vector<std::pair<std::string, std::string>> headers;
   std::string body;
   std::chrono::steady_clock::time_point arrived;
+  // The client's port: requests that came on one connection share it.
+  int remotePort = 0;
 
   // The value of a header (name compared without case); nothing when absent.
   std::optional<std::string> Header(std::string_view name) const;
