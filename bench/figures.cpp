@@ -29,7 +29,7 @@ std::optional<Options> ParseOptions(int argc, const char* const* argv, Options o
       if (error != std::errc() || rest != end || options.runs < 1 || options.runs > 100)
         return std::nullopt;
     } else if (auto only = value("--only")) {
-      options.launch = options.play = options.load = options.lateness = false;
+      options.launch = options.play = options.load = options.lateness = options.episodes = false;
       std::string_view list = *only;
       while (true) {
         const std::size_t comma = list.find(',');
@@ -42,6 +42,8 @@ std::optional<Options> ParseOptions(int argc, const char* const* argv, Options o
           options.load = true;
         } else if (item == "lateness") {
           options.lateness = true;
+        } else if (item == "episodes") {
+          options.episodes = true;
         } else {
           return std::nullopt;
         }

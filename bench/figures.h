@@ -19,6 +19,8 @@ struct Options {
   bool load = true;
   // How late the window's thread handles a 10 ms timer, in five situations.
   bool lateness = true;
+  // Resident memory over 200 episode changes.
+  bool episodes = true;
   // Only serve the catalogue (for profiling a player by hand) until stdin closes.
   bool serve = false;
   std::string player;
@@ -28,7 +30,7 @@ struct Options {
   std::string curl = "curl";
 };
 
-// --runs=N (1..100), --smoke, --serve, --only=<launch,play,load,lateness>, --player=,
+// --runs=N (1..100), --smoke, --serve, --only=<launch,play,load,lateness,episodes>, --player=,
 // --load-bench=,
 // --clip=, --mpv=, --curl= over `defaults`; nothing for anything else. A smoke run is one
 // run with windows of 1 s (memory) and 2 s (CPU).

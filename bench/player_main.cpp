@@ -14,6 +14,8 @@
 //                     for that long as a mouse would; then "dragged <seeks sent>"
 //   refresh           refreshes the list at once (as on a resume); "refreshed <0|1> <rows>"
 //                     once its result is in (1: it listed episodes)
+//   next              as a click on the next button; "playing <row>" once the row's length
+//                     is known (or its open failed)
 //   close             closes the window as the desktop does (title bar, Alt+F4)
 //   quit              asks the application to quit, as a session's end may
 //
@@ -40,6 +42,7 @@
 #include <string_view>
 #include <utility>
 
+#include "app/player_state.h"
 #include "app/player_window.h"
 #include "catalogue/catalogue_worker.h"
 #include "catalogue/endpoints.h"
@@ -191,6 +194,9 @@ class Script : public QObject {
       new SliderDrag(window_, std::max(1, std::atoi(line.substr(5).c_str())));
     } else if (line == "refresh") {
       window_.RefreshNow();
+    } else if (line == "next") {
+      window_.OnNextClicked();
+      AwaitStarted();
     } else if (line == "close") {
       window_.close();
     } else if (line == "quit") {
@@ -198,6 +204,14 @@ class Script : public QObject {
     } else {
       Answer("unknown command");
     }
+  }
+
+  void AwaitStarted() {
+    if (!window_.StartUnderWay()) {
+      Answer("playing " + std::to_string(newsbar::CurrentRow));
+      return;
+    }
+    QTimer::singleShot(5, this, [this] { AwaitStarted(); });
   }
 
   void AwaitShown(const QString& name) {
