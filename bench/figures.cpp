@@ -23,6 +23,8 @@ std::optional<Options> ParseOptions(int argc, const char* const* argv, Options o
       options.smoke = true;
     } else if (argument == "--serve") {
       options.serve = true;
+    } else if (argument == "--stall-audio") {
+      options.stallAudio = true;
     } else if (auto runs = value("--runs")) {
       const char* end = runs->data() + runs->size();
       const auto [rest, error] = std::from_chars(runs->data(), end, options.runs);

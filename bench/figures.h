@@ -23,6 +23,8 @@ struct Options {
   bool episodes = true;
   // Only serve the catalogue (for profiling a player by hand) until stdin closes.
   bool serve = false;
+  // While serving: audio requests are never answered.
+  bool stallAudio = false;
   std::string player;
   std::string loadBench;
   std::string clip;
@@ -30,10 +32,10 @@ struct Options {
   std::string curl = "curl";
 };
 
-// --runs=N (1..100), --smoke, --serve, --only=<launch,play,load,lateness,episodes>, --player=,
-// --load-bench=,
-// --clip=, --mpv=, --curl= over `defaults`; nothing for anything else. A smoke run is one
-// run with windows of 1 s (memory) and 2 s (CPU).
+// --runs=N (1..100), --smoke, --serve, --stall-audio,
+// --only=<launch,play,load,lateness,episodes>, --player=, --load-bench=, --clip=, --mpv=,
+// --curl= over `defaults`; nothing for anything else. A smoke run is one run with windows
+// of 1 s (memory) and 2 s (CPU).
 std::optional<Options> ParseOptions(int argc, const char* const* argv, Options defaults);
 
 struct LoadFigure {

@@ -47,7 +47,8 @@ constexpr auto kRequestWait = 30s;
 void PrintUsage() {
   std::fputs(
       "usage: newsbar-bench [--runs=N] [--smoke] [--only=launch,play,load,lateness,episodes]\n"
-      "       newsbar-bench --serve   (the catalogue only, until stdin closes)\n"
+      "       newsbar-bench --serve [--stall-audio]   (the catalogue only, until stdin\n"
+      "                     closes; with audio requests never answered)\n"
       "                     [--player=PATH] [--load-bench=PATH] [--clip=PATH]\n"
       "                     [--mpv=PATH] [--curl=PATH]\n",
       stderr);
@@ -148,6 +149,29 @@ class Bench {
     std::optional<Launch> launch = Phases(start, marks);
     if (launch) launch->toWindow = Milliseconds(paintedAt - start).count();
     return launch;
+  }
+
+  // A launch while another player holds the session (needs a session bus): the requests
+  // the second one sends before it ends, and how long it takes to end.
+  struct SecondLaunch {
+    int requests = 0;  // catalogue POSTs and time requests
+    double endedMs = 0;
+  };
+  std::optional<SecondLaunch> LaunchSecond() {
+    server_.ResetMarks();
+    ChildProcess first = ChildProcess::Spawn(PlayerCommand(), PlayerEnvironment());
+    if (!first.Started()) return Fail("the player did not start: " + options_.player);
+    if (!server_.WaitForFirstAudioRequest(kRequestWait))
+      return Fail("the first player never asked for its audio");
+    server_.ResetMarks();
+    const Clock::time_point start = Clock::now();
+    ChildProcess second = ChildProcess::Spawn(PlayerCommand(), PlayerEnvironment());
+    const std::optional<int> status = second.Wait(10s);
+    const double endedMs = Milliseconds(Clock::now() - start).count();
+    first.End();
+    if (status != 0) return Fail("the second launch did not hand over and end");
+    const RequestMarks marks = server_.Marks();
+    return SecondLaunch{.requests = marks.cataloguePosts + marks.timeRequests, .endedMs = endedMs};
   }
 
   // The same work without the program: the two catalogue POSTs and the time HEAD in the
@@ -647,6 +671,7 @@ int Run(const Options& options) {
     return 1;
   }
   if (options.serve) {
+    if (options.stallAudio) server.SetFaults({.stallAudio = true});
     std::printf("serving: %s %d %d  (the player's command, its ports)\naudio: %s\n",
                 options.player.c_str(), server.HttpPort(), server.HttpsPort(),
                 server.MediaUrl(kClipName).c_str());
@@ -675,6 +700,15 @@ int Run(const Options& options) {
     for (int run = 0; run < launches; ++run) {
       add(bench.LaunchPlayer(), launchOurs, phasesOurs);
       add(bench.LaunchBarePipeline(), launchBare, phasesBare);
+    }
+  }
+  // Only with a session bus, where one player holds the session.
+  Samples secondRequests, secondEnded;
+  if (options.launch && std::getenv("DBUS_SESSION_BUS_ADDRESS")) {
+    for (int run = 0; run < (options.smoke ? 1 : options.runs); ++run) {
+      const std::optional<Bench::SecondLaunch> second = bench.LaunchSecond();
+      secondRequests.Add(second ? std::optional<double>(second->requests) : std::nullopt);
+      secondEnded.Add(second ? std::optional(second->endedMs) : std::nullopt);
     }
   }
   if (options.play) {
@@ -823,6 +857,12 @@ int Run(const Options& options) {
     std::printf(
         "goal first catalogue POST <= 60 ms: %.0f ms  %s\n", toCatalogue,
         options.smoke ? "(not judged in a smoke run)" : (toCatalogue <= 60 ? "met" : "MISSED"));
+    if (!secondRequests.values.empty()) {
+      std::printf("\na launch while another player holds the session, median (range)\n");
+      std::printf("  %-40s %s\n", "catalogue and time requests sent",
+                  Spread(secondRequests.values, "%.0f").c_str());
+      std::printf("  %-40s %s\n", "ended after, ms", Spread(secondEnded.values, "%.0f").c_str());
+    }
   }
   if (options.lateness) {
     std::printf(

@@ -4,6 +4,7 @@
 
 #include <QScrollBar>
 #include <algorithm>
+#include <atomic>
 
 #include "app/mpris.h"
 #include "app/player_state.h"
@@ -86,6 +87,22 @@ TEST_F(WindowLoad, ListsTheMergedEpisodesAndStartsRowZero) {
   EXPECT_EQ(requests[1].server + " " + requests[1].method, "time HEAD");
   EXPECT_EQ(requests[2].server + " " + requests[2].method + " " + requests[2].query.at("pid"),
             "https POST 456498");
+}
+
+// A head start told that this launch is about to end sends nothing; should the window
+// run its worker all the same, the worker sends the requests itself.
+TEST_F(WindowLoad, AHeadStartThatMayNotStartLeavesTheRequestsToTheWorker) {
+  std::atomic<bool> asked = false;
+  CatalogueHeadStart headStart(fixture.Endpoints(), [&asked] {
+    asked = true;
+    return false;
+  });
+  ASSERT_TRUE(WaitUntil([&] { return asked.load(); }));
+  EXPECT_FALSE(WaitUntil([&] { return !fixture.Requests().empty(); }, 200ms));
+  PlayerWindow window(headStart.Worker());
+  window.CreateAndShow();
+  ASSERT_TRUE(WaitUntil([&] { return ControlsEnabled(window); }, 30s));
+  EXPECT_EQ(window.episodeList->RowCount(), 8);
 }
 
 TEST_F(WindowLoad, BothEditionsOfTodayOutPutsTheEveningFirst) {
