@@ -173,13 +173,16 @@ enum Observed : std::uint64_t { kEofReached = 2, kSeekable = 3 };
 // freed, after which each one comes from an allocator arena and stays resident there:
 // 10 MiB more for every arena one of those threads happened to use (up to eight per
 // core), reached over the first dozens of episode changes.
-constexpr int kOwnPagesFrom = 1 << 20;
-
 void KeepLargeBlocksOnPagesOfTheirOwn() {
 #ifdef __GLIBC__
-  // Setting it also fixes it: glibc no longer moves it (nor the trim threshold).
-  static const bool set = mallopt(M_MMAP_THRESHOLD, kOwnPagesFrom) == 1;
-  if (!set) qCWarning(lcMedia, "the allocator kept its own threshold for large blocks");
+  constexpr int kOwnPagesFrom = 1 << 20;
+  // Setting it also fixes it: glibc no longer moves it (nor the trim threshold). Once per
+  // process, and said once when it did not take.
+  [[maybe_unused]] static const bool set = [] {
+    const bool done = mallopt(M_MMAP_THRESHOLD, kOwnPagesFrom) == 1;
+    if (!done) qCWarning(lcMedia, "the allocator kept its own threshold for large blocks");
+    return done;
+  }();
 #endif
 }
 
