@@ -24,13 +24,16 @@ std::optional<Options> ParseOptions(int argc, const char* const* argv, Options o
       options.smoke = true;
     } else if (argument == "--serve") {
       options.serve = true;
+    } else if (argument == "--stall-audio") {
+      options.stallAudio = true;
     } else if (auto runs = value("--runs")) {
       const char* end = runs->data() + runs->size();
       const auto [rest, error] = std::from_chars(runs->data(), end, options.runs);
       if (error != std::errc() || rest != end || options.runs < 1 || options.runs > 100)
         return std::nullopt;
     } else if (auto only = value("--only")) {
-      options.launch = options.play = options.load = options.lateness = options.outage = false;
+      options.launch = options.play = options.load = options.lateness = options.outage =
+          options.episodes = false;
       std::string_view list = *only;
       while (true) {
         const std::size_t comma = list.find(',');
@@ -45,6 +48,8 @@ std::optional<Options> ParseOptions(int argc, const char* const* argv, Options o
           options.lateness = true;
         } else if (item == "outage") {
           options.outage = true;
+        } else if (item == "episodes") {
+          options.episodes = true;
         } else {
           return std::nullopt;
         }

@@ -22,8 +22,12 @@ struct Options {
   bool lateness = true;
   // The stream cut partway and the media host away for a while (outage.h).
   bool outage = true;
+  // Resident memory over 200 episode changes.
+  bool episodes = true;
   // Only serve the catalogue (for profiling a player by hand) until stdin closes.
   bool serve = false;
+  // While serving: audio requests are never answered.
+  bool stallAudio = false;
   std::string player;
   std::string loadBench;
   std::string clip;
@@ -34,9 +38,9 @@ struct Options {
   std::vector<int> latencies;
 };
 
-// --runs=N (1..100), --smoke, --serve, --only=<launch,play,load,lateness,outage>, --player=,
-// --load-bench=,
-// --clip=, --mpv=, --curl=, --latency=<ms,...> over `defaults`; nothing for anything else. A smoke
+// --runs=N (1..100), --smoke, --serve, --stall-audio,
+// --only=<launch,play,load,lateness,outage,episodes>, --player=, --load-bench=, --clip=,
+// --mpv=, --curl=, --latency=<ms,...> over `defaults`; nothing for anything else. A smoke
 // run is one run with windows of 1 s (memory) and 2 s (CPU).
 std::optional<Options> ParseOptions(int argc, const char* const* argv, Options defaults);
 

@@ -10,11 +10,14 @@
 //                     has been late since the last such command (or the start)
 //   click <name>      "clicking", then clicks the button of that objectName (UTF-8)
 //   await <name>      "shown <name>" once the control of that objectName is visible
+//   enabled <name>    "enabled <name>" once that control is visible and enabled
 //   drag <seconds>    once the first row is playing, drags the progress slider to and fro
 //                     for that long as a mouse would; then "dragged <seeks sent>"
 //   refresh           refreshes the list at once (as on a resume); "refreshed <0|1> <rows>"
 //                     once its result is in (1: it listed episodes)
 //   where             "where <row> <position ms> <waiting 0|1>": the current row and place
+//   next              as a click on the next button; "playing <row>" once the row's length
+//                     is known (or its open failed)
 //   close             closes the window as the desktop does (title bar, Alt+F4)
 //   quit              asks the application to quit, as a session's end may
 //
@@ -45,6 +48,7 @@
 
 #include "app/player_state.h"
 #include "app/player_window.h"
+#include "app/single_instance.h"
 #include "catalogue/catalogue_worker.h"
 #include "catalogue/endpoints.h"
 #include "runtime/media_player.h"
@@ -197,7 +201,9 @@ class Script : public QObject {
       Answer(button ? "clicking" : "no such button");
       if (button) button->click();
     } else if (line.starts_with("await ")) {
-      AwaitShown(QString::fromUtf8(line.substr(6)));
+      AwaitShown(QString::fromUtf8(line.substr(6)), false);
+    } else if (line.starts_with("enabled ")) {
+      AwaitShown(QString::fromUtf8(line.substr(8)), true);
     } else if (line.starts_with("drag ")) {
       new SliderDrag(window_, std::max(1, std::atoi(line.substr(5).c_str())));
     } else if (line == "where") {
@@ -206,6 +212,9 @@ class Script : public QObject {
              (window_.Media().Waiting() ? "1" : "0"));
     } else if (line == "refresh") {
       window_.RefreshNow();
+    } else if (line == "next") {
+      window_.OnNextClicked();
+      AwaitStarted();
     } else if (line == "close") {
       window_.close();
     } else if (line == "quit") {
@@ -215,13 +224,21 @@ class Script : public QObject {
     }
   }
 
-  void AwaitShown(const QString& name) {
-    auto* control = window_.findChild<QWidget*>(name);
-    if (control && control->isVisible()) {
-      Answer("shown " + name.toStdString());
+  void AwaitStarted() {
+    if (!window_.StartUnderWay()) {
+      Answer("playing " + std::to_string(newsbar::CurrentRow));
       return;
     }
-    QTimer::singleShot(10, this, [this, name] { AwaitShown(name); });
+    QTimer::singleShot(5, this, [this] { AwaitStarted(); });
+  }
+
+  void AwaitShown(const QString& name, bool enabled) {
+    auto* control = window_.findChild<QWidget*>(name);
+    if (control && control->isVisible() && (!enabled || control->isEnabled())) {
+      Answer((enabled ? "enabled " : "shown ") + name.toStdString());
+      return;
+    }
+    QTimer::singleShot(10, this, [this, name, enabled] { AwaitShown(name, enabled); });
   }
 
   newsbar::PlayerWindow& window_;
@@ -263,16 +280,21 @@ int main(int argc, char** argv) {
 
   // From here on, as main() does it.
   newsbar::EndProcessOnTerminationSignals();
-  newsbar::CatalogueHeadStart headStart(endpoints);
   newsbar::PreloadMpvLibrary();
   QApplication application(argc, argv);
   // The media player refuses to start with any other numeric locale.
   std::setlocale(LC_NUMERIC, "C");
+  newsbar::SingleInstance instance;
+  newsbar::CatalogueHeadStart headStart(
+      endpoints, [&instance] { return instance.WillPlay(newsbar::kClaimWaitForRequests); });
 
   newsbar::PlayerWindow window(headStart.Worker());
   window.KeepListCurrent(endpoints);
+  if (instance.role() == newsbar::SingleInstance::Role::kHandedOver) std::_Exit(0);
+  if (instance.role() == newsbar::SingleInstance::Role::kHandOverFailed) std::_Exit(1);
   std::unique_ptr<Script> commands;
   if (script) commands = std::make_unique<Script>(window);
+  instance.SetWindow(window);
   window.CreateAndShow();
   return application.exec();
 }

@@ -15,6 +15,7 @@
 //   back after an outage     the stream cut 15 s in, the media host then away (0 s,
 //                            20 s refused or silent, 90 s and 10 min refused): how soon
 //                            the sound is back once it answers, and where (outage.h)
+//   episode changes          VmRSS over 200 clicks of next through 2 x 20 episodes
 //
 // Every figure is the median of --runs runs (three times as many launches, which are short
 // and vary most); the player and its anchor take turns, so
@@ -49,8 +50,10 @@ constexpr auto kRequestWait = 30s;
 
 void PrintUsage() {
   std::fputs(
-      "usage: newsbar-bench [--runs=N] [--smoke] [--only=launch,play,load,lateness,outage]\n"
-      "       newsbar-bench --serve   (the catalogue only, until stdin closes)\n"
+      "usage: newsbar-bench [--runs=N] [--smoke]\n"
+      "                     [--only=launch,play,load,lateness,outage,episodes]\n"
+      "       newsbar-bench --serve [--stall-audio]   (the catalogue only, until stdin\n"
+      "                     closes; with audio requests never answered)\n"
       "                     [--player=PATH] [--load-bench=PATH] [--clip=PATH]\n"
       "                     [--mpv=PATH] [--curl=PATH]\n",
       stderr);
@@ -160,6 +163,29 @@ class Bench {
     std::optional<Launch> launch = Phases(start, marks);
     if (launch) launch->toWindow = Milliseconds(paintedAt - start).count();
     return launch;
+  }
+
+  // A launch while another player holds the session (needs a session bus): the requests
+  // the second one sends before it ends, and how long it takes to end.
+  struct SecondLaunch {
+    int requests = 0;  // catalogue POSTs and time requests
+    double endedMs = 0;
+  };
+  std::optional<SecondLaunch> LaunchSecond() {
+    server_.ResetMarks();
+    ChildProcess first = ChildProcess::Spawn(PlayerCommand(), PlayerEnvironment());
+    if (!first.Started()) return Fail("the player did not start: " + options_.player);
+    if (!server_.WaitForFirstAudioRequest(kRequestWait))
+      return Fail("the first player never asked for its audio");
+    server_.ResetMarks();
+    const Clock::time_point start = Clock::now();
+    ChildProcess second = ChildProcess::Spawn(PlayerCommand(), PlayerEnvironment());
+    const std::optional<int> status = second.Wait(10s);
+    const double endedMs = Milliseconds(Clock::now() - start).count();
+    first.End();
+    if (status != 0) return Fail("the second launch did not hand over and end");
+    const RequestMarks marks = server_.Marks();
+    return SecondLaunch{.requests = marks.cataloguePosts + marks.timeRequests, .endedMs = endedMs};
   }
 
   // The same work without the program: the two catalogue POSTs and the time HEAD in the
@@ -355,6 +381,47 @@ class Bench {
         .privateDirtyMiB = (last->privateDirtyKb - first->privateDirtyKb) / 1024.0};
   }
 
+  // Resident memory as the episode changes: 2 x 20 episodes, the next button clicked 200
+  // times, each click waiting for the new row's length. VmRSS in MiB once the first row
+  // plays and after each change.
+  struct EpisodeWalk {
+    double firstRow = 0;
+    std::vector<double> afterChange;
+  };
+  std::optional<EpisodeWalk> MemoryOverEpisodeChanges() {
+    const std::vector<loopback::Episode> listed = server_.Episodes();
+    server_.SetEpisodes(ManyEpisodes(kWalkRows / 2, 0));
+    server_.ResetMarks();
+    std::vector<std::string> command = PlayerCommand();
+    command.push_back("--script");
+    ChildProcess player = ChildProcess::SpawnTalking(command, PlayerEnvironment());
+    const auto restore = [&] { server_.SetEpisodes(listed); };
+    if (!player.Started()) return restore(), Fail("the player did not start: " + options_.player);
+    if (!server_.WaitForMarks([](const RequestMarks& m) { return m.firstAudio.has_value(); },
+                              kRequestWait)) {
+      return restore(), Fail("the player never asked for its audio");
+    }
+    // The first row's start settles (its cover and length) before the walk.
+    std::this_thread::sleep_for(1s);
+    EpisodeWalk walk;
+    const std::optional<MemoryUse> first = ReadMemoryUse(player.Pid());
+    if (!first) return restore(), Fail("/proc could not be read");
+    walk.firstRow = first->rssKb / 1024.0;
+    const int changes = options_.smoke ? 4 * kWalkRows : kWalkChanges;
+    for (int change = 1; change <= changes; ++change) {
+      if (!player.Say("next") || !player.Hear("playing ", kRequestWait))
+        return restore(), Fail("an episode change did not come back");
+      const std::optional<MemoryUse> now = ReadMemoryUse(player.Pid());
+      if (!now) return restore(), Fail("/proc could not be read");
+      walk.afterChange.push_back(now->rssKb / 1024.0);
+    }
+    player.End();
+    restore();
+    return walk;
+  }
+  static constexpr int kWalkRows = 40;
+  static constexpr int kWalkChanges = 200;
+
   const std::vector<std::string>& Failures() const { return failures_; }
   // Seeks the player sent to the media library during each slider drag.
   const std::vector<double>& DragSeeks() const { return dragSeeks_; }
@@ -483,6 +550,50 @@ constexpr const char* kLoadFamilies[] = {"CatalogueLoad",  "Step/Documents", "St
                                          "Step/Merge",     "Step/List",      "Step/Requests",
                                          "CatalogueWorker"};
 
+// Growth over the whole walk, from the first row playing to the last change; then the
+// first four laps through the 40 rows, the peaks of laps 2-4 against the first lap's.
+void PrintEpisodeWalks(const std::vector<Bench::EpisodeWalk>& walks, bool judge) {
+  std::vector<double> growth;
+  std::vector<double> lapGrowth;
+  std::vector<double> firstRow;
+  std::vector<std::vector<double>> peaks;
+  for (const Bench::EpisodeWalk& walk : walks) {
+    firstRow.push_back(walk.firstRow);
+    if (walk.afterChange.empty()) continue;
+    growth.push_back(walk.afterChange.back() - walk.firstRow);
+    std::vector<double> lapPeaks;
+    for (std::size_t start = 0; start < walk.afterChange.size(); start += Bench::kWalkRows) {
+      const auto from = walk.afterChange.begin() + static_cast<std::ptrdiff_t>(start);
+      const auto to =
+          walk.afterChange.begin() +
+          static_cast<std::ptrdiff_t>(std::min(walk.afterChange.size(), start + Bench::kWalkRows));
+      lapPeaks.push_back(*std::max_element(from, to));
+    }
+    if (lapPeaks.size() >= 4) {
+      lapGrowth.push_back(*std::max_element(lapPeaks.begin() + 1, lapPeaks.begin() + 4) -
+                          lapPeaks[0]);
+    }
+    peaks.push_back(std::move(lapPeaks));
+  }
+  auto verdict = [judge](const std::vector<double>& values) {
+    if (!judge || values.empty()) return "";
+    return Median(values) <= 3.0 ? "met" : "MISSED";
+  };
+  std::printf(
+      "\nVmRSS as the episode changes (next clicked through 2 x 20 rows), MiB, median "
+      "(range)  goal\n");
+  std::printf("  %-40s %-24s\n", "first row playing", Spread(firstRow, "%.1f").c_str());
+  std::printf("  %-40s %-24s <= 3  %s\n", "growth over the walk's changes",
+              Spread(growth, "%.2f").c_str(), verdict(growth));
+  std::printf("  %-40s %-24s <= 3  %s\n", "peaks of laps 2-4 over lap 1's",
+              Spread(lapGrowth, "%.2f").c_str(), verdict(lapGrowth));
+  for (const std::vector<double>& lapPeaks : peaks) {
+    std::printf("  lap peaks:");
+    for (double peak : lapPeaks) std::printf(" %.1f", peak);
+    std::printf("\n");
+  }
+}
+
 void PrintLoadTable(const std::map<std::string, LoadFigure>& figures, bool judge) {
   std::printf(
       "\ncatalogue load without the network (newsbar-bench-load), median ms; its steps one at a\n"
@@ -605,8 +716,8 @@ int Run(const Options& options) {
   std::fflush(stdout);
 
   std::vector<std::string> failures;
-  const bool needServer =
-      options.launch || options.play || options.lateness || options.outage || options.serve;
+  const bool needServer = options.launch || options.play || options.lateness || options.outage ||
+                          options.episodes || options.serve;
   std::optional<std::string> clip;
   if (needServer) {
     clip = ReadWholeFile(options.clip);
@@ -644,6 +755,7 @@ int Run(const Options& options) {
     return 1;
   }
   if (options.serve) {
+    if (options.stallAudio) server.SetFaults({.stallAudio = true});
     std::printf("serving: %s %d %d  (the player's command, its ports)\naudio: %s\n",
                 options.player.c_str(), server.HttpPort(), server.HttpsPort(),
                 server.MediaUrl(kClipName).c_str());
@@ -672,6 +784,15 @@ int Run(const Options& options) {
     for (int run = 0; run < launches; ++run) {
       add(bench.LaunchPlayer(), launchOurs, phasesOurs);
       add(bench.LaunchBarePipeline(), launchBare, phasesBare);
+    }
+  }
+  // Only with a session bus, where one player holds the session.
+  Samples secondRequests, secondEnded;
+  if (options.launch && std::getenv("DBUS_SESSION_BUS_ADDRESS")) {
+    for (int run = 0; run < (options.smoke ? 1 : options.runs); ++run) {
+      const std::optional<Bench::SecondLaunch> second = bench.LaunchSecond();
+      secondRequests.Add(second ? std::optional<double>(second->requests) : std::nullopt);
+      secondEnded.Add(second ? std::optional(second->endedMs) : std::nullopt);
     }
   }
   if (options.play) {
@@ -720,6 +841,12 @@ int Run(const Options& options) {
   }
   std::vector<OutageFigures> outages;
   if (options.outage) outages = MeasureOutages(options, server, failures);
+  std::vector<Bench::EpisodeWalk> walks;
+  if (options.episodes) {
+    for (int run = 0; run < options.runs; ++run) {
+      if (auto walk = bench.MemoryOverEpisodeChanges()) walks.push_back(std::move(*walk));
+    }
+  }
   server.Stop();
 
   std::optional<std::map<std::string, LoadFigure>> loadFigures;
@@ -816,6 +943,12 @@ int Run(const Options& options) {
     std::printf(
         "goal first catalogue POST <= 60 ms: %.0f ms  %s\n", toCatalogue,
         options.smoke ? "(not judged in a smoke run)" : (toCatalogue <= 60 ? "met" : "MISSED"));
+    if (!secondRequests.values.empty()) {
+      std::printf("\na launch while another player holds the session, median (range)\n");
+      std::printf("  %-40s %s\n", "catalogue and time requests sent",
+                  Spread(secondRequests.values, "%.0f").c_str());
+      std::printf("  %-40s %s\n", "ended after, ms", Spread(secondEnded.values, "%.0f").c_str());
+    }
   }
   if (options.lateness) {
     std::printf(
@@ -839,6 +972,7 @@ int Run(const Options& options) {
                 Spread(refreshDirty.values, "%.2f").c_str());
   }
   PrintOutageTable(outages, judge);
+  if (!walks.empty()) PrintEpisodeWalks(walks, judge);
   if (loadFigures) PrintLoadTable(*loadFigures, judge);
   std::printf("\nload average at end: %s\n", LoadAverage().c_str());
 

@@ -171,17 +171,18 @@ TEST(RunnerOptions, KnownOptionsOverTheDefaultsAndNothingElse) {
   ASSERT_TRUE(plain);
   EXPECT_EQ(plain->runs, 5);
   EXPECT_EQ(plain->player, "/default/player");
-  EXPECT_TRUE(plain->launch && plain->play && plain->load && plain->lateness && plain->outage);
+  EXPECT_TRUE(plain->launch && plain->play && plain->load && plain->lateness && plain->outage &&
+              plain->episodes);
 
   const std::optional<Options> chosen =
       Parse({"--runs=9", "--only=load,launch", "--player=/p", "--mpv=/m"});
   ASSERT_TRUE(chosen);
   EXPECT_EQ(chosen->runs, 9);
   EXPECT_TRUE(chosen->launch && chosen->load);
-  EXPECT_FALSE(chosen->play || chosen->lateness || chosen->outage);
-  const std::optional<Options> lateness = Parse({"--only=lateness,outage"});
+  EXPECT_FALSE(chosen->play || chosen->lateness || chosen->outage || chosen->episodes);
+  const std::optional<Options> lateness = Parse({"--only=lateness,outage,episodes"});
   ASSERT_TRUE(lateness);
-  EXPECT_TRUE(lateness->lateness && lateness->outage);
+  EXPECT_TRUE(lateness->lateness && lateness->outage && lateness->episodes);
   EXPECT_FALSE(lateness->launch || lateness->play || lateness->load);
   EXPECT_EQ(chosen->player, "/p");
   EXPECT_EQ(chosen->mpv, "/m");

@@ -22,10 +22,6 @@ int main(int argc, char** argv) {
   // SIGTERM and SIGINT (a logout, kill, Ctrl+C) end it as the close button does, from
   // the first request on.
   newsbar::EndProcessOnTerminationSignals();
-  // The network comes first: the first load's requests go out now, while the toolkit and
-  // the window are set up; the window's worker takes their replies.
-  const newsbar::Endpoints endpoints = newsbar::BuildEndpoints();
-  newsbar::CatalogueHeadStart headStart(endpoints);
   // The media library is the longest load of a start: under way from here on, one
   // library at a time, so that nothing else waits for it.
   newsbar::PreloadMpvLibrary();
@@ -37,12 +33,16 @@ int main(int argc, char** argv) {
   // One player per session: a second launch brings the running one forward and ends.
   // The claim runs on a thread of its own while the window is built.
   newsbar::SingleInstance instance;
+  // The first load's requests go out, while the window is set up, once the claim says
+  // this launch is the player (a later one sends none); the window's worker takes the replies.
+  const newsbar::Endpoints endpoints = newsbar::BuildEndpoints();
+  newsbar::CatalogueHeadStart headStart(
+      endpoints, [&instance] { return instance.WillPlay(newsbar::kClaimWaitForRequests); });
 
   newsbar::PlayerWindow window(headStart.Worker());
   // Refreshes while the bar stays open; a failed start retries by itself.
   window.KeepListCurrent(endpoints);
-  // A later launch ends at once: neither the requests it sent at start nor the media
-  // library's load are of use to it.
+  // A later launch ends at once: the media library's load is of no use to it.
   if (instance.role() == newsbar::SingleInstance::Role::kHandedOver) std::_Exit(0);
   if (instance.role() == newsbar::SingleInstance::Role::kHandOverFailed) std::_Exit(1);
   // Media keys and the desktop's media controls; silently absent without a session bus.

@@ -58,7 +58,9 @@ void PlayerWindow::PlayEpisode(int row) {
   media_->Close();
 
   // The cover request leaves first and the audio's right after it, without waiting for
-  // the picture: it is shown when it comes; an empty answer leaves the box empty.
+  // the picture: it is shown when it comes; an empty answer leaves the box empty. Covers
+  // of earlier starts that have not left yet never will.
+  covers_.DropWaiting();
   covers_.Run<ByteSet>(
       [coverUrl, limit = coverLimit_] {
         WinInetHttpRequestOptions request;  // a GET of the URL alone, all else default

@@ -194,8 +194,10 @@ class PlayerWindow : public Window {
 
   WorkerRoutine worker_;
   std::unique_ptr<MediaPlayer> media_;
-  // Cover downloads under way; a cover that comes after the window has gone is dropped.
-  BackgroundWork covers_;
+  // Cover downloads; a cover that comes after the window has gone is dropped. Two
+  // threads, so that a cover server that hangs until the transport's bound holds up the
+  // next row's cover only if it hangs too.
+  BackgroundWork covers_{2};
   std::chrono::milliseconds coverLimit_{0};
   // Counts row starts (and stops): a cover or length that belongs to an older one is
   // dropped.

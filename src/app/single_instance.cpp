@@ -68,8 +68,8 @@ SingleInstance::SingleInstance(BusConnector connect, int timeoutMs) {
   // Made here, on the thread that answers the calls; it is exported on the claim's thread.
   new ApplicationAdaptor(this);
   pending_ = std::async(std::launch::async, [this, connect = std::move(connect), timeoutMs] {
-    return MakeClaim(connect, timeoutMs);
-  });
+               return MakeClaim(connect, timeoutMs);
+             }).share();
 }
 
 SingleInstance::~SingleInstance() {
@@ -80,8 +80,19 @@ SingleInstance::~SingleInstance() {
 }
 
 SingleInstance::Role SingleInstance::role() {
-  if (pending_.valid()) claim_ = pending_.get();
+  if (!claimTaken_ && pending_.valid()) {
+    claim_ = pending_.get();
+    claimTaken_ = true;
+  }
   return claim_.role;
+}
+
+bool SingleInstance::WillPlay(std::chrono::milliseconds bound) const {
+  // Its own copy of the shared outcome: the window's thread may be taking it meanwhile.
+  const std::shared_future<Claim> pending = pending_;
+  if (!pending.valid() || pending.wait_for(bound) != std::future_status::ready) return true;
+  const Role role = pending.get().role;
+  return role == Role::kFirst || role == Role::kAlone;
 }
 
 SingleInstance::Claim SingleInstance::MakeClaim(const BusConnector& connect, int timeoutMs) {

@@ -13,10 +13,15 @@
 #include <QPointer>
 #include <QVariantMap>
 #include <QWidget>
+#include <chrono>
 #include <functional>
 #include <future>
 
 namespace newsbar {
+
+// How long the first load's requests wait for the claim before they go out all the same
+// (a session bus that is slow to answer must not hold up the start).
+inline constexpr std::chrono::milliseconds kClaimWaitForRequests{100};
 
 class SingleInstance : public QObject {
   Q_OBJECT
@@ -40,6 +45,10 @@ class SingleInstance : public QObject {
 
   // The outcome of the claim, waiting for it the first time if it is still under way.
   Role role();
+  // From any thread: whether this launch is to be a player (it holds the name, or there
+  // is no bus to ask), waiting at most `bound` for the claim; true when it has not come
+  // by then. A later launch uses it to send nothing before it ends.
+  bool WillPlay(std::chrono::milliseconds bound) const;
   // The window that later launches bring forward.
   void SetWindow(QWidget& window) { window_ = &window; }
 
@@ -56,8 +65,10 @@ class SingleInstance : public QObject {
   // Runs on the claim's thread.
   Claim MakeClaim(const BusConnector& connect, int timeoutMs);
 
-  std::future<Claim> pending_;
-  Claim claim_;
+  // Set in the constructor, then only read (from any thread).
+  std::shared_future<Claim> pending_;
+  Claim claim_;  // the window's thread's copy, once taken
+  bool claimTaken_ = false;
   QPointer<QWidget> window_;
 };
 

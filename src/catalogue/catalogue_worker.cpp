@@ -134,9 +134,15 @@ void CatalogueWorker(const Endpoints& endpoints, const std::function<CatalogueRe
   // Returning ends the thread; its handle then reports it as ended.
 }
 
-CatalogueHeadStart::CatalogueHeadStart(Endpoints endpoints) : endpoints_(std::move(endpoints)) {
+CatalogueHeadStart::CatalogueHeadStart(Endpoints endpoints, std::function<bool()> mayStart)
+    : endpoints_(std::move(endpoints)) {
   try {
-    first_ = std::async(std::launch::async, [this] { return FetchCatalogues(endpoints_); });
+    first_ =
+        std::async(std::launch::async,
+                   [this, mayStart = std::move(mayStart)]() -> std::optional<CatalogueReplies> {
+                     if (mayStart && !mayStart()) return std::nullopt;
+                     return FetchCatalogues(endpoints_);
+                   });
   } catch (const std::system_error& error) {
     // No thread to spare: the worker sends the requests itself.
     qCWarning(lcCatalogue, "the catalogue requests wait for the window: %s", error.what());
@@ -144,7 +150,9 @@ CatalogueHeadStart::CatalogueHeadStart(Endpoints endpoints) : endpoints_(std::mo
 }
 
 CatalogueReplies CatalogueHeadStart::TakeReplies() {
-  if (!taken_.exchange(true) && first_.valid()) return first_.get();
+  if (!taken_.exchange(true) && first_.valid()) {
+    if (std::optional<CatalogueReplies> replies = first_.get()) return std::move(*replies);
+  }
   return FetchCatalogues(endpoints_);
 }
 

@@ -6,6 +6,7 @@
 #include <chrono>
 #include <functional>
 #include <future>
+#include <optional>
 #include <vector>
 
 #include "catalogue/date_time.h"
@@ -75,7 +76,9 @@ void CatalogueWorker(const Endpoints& endpoints, const std::function<CatalogueRe
 // first run of Worker() takes them; a retry sends its own requests.
 class CatalogueHeadStart {
  public:
-  explicit CatalogueHeadStart(Endpoints endpoints);
+  // `mayStart`, when given, is asked first on that thread: false sends nothing (a launch
+  // that is about to end), and the worker then sends the requests itself if it runs.
+  explicit CatalogueHeadStart(Endpoints endpoints, std::function<bool()> mayStart = {});
   // Waits for the requests, if they are still under way (each has its own time bound):
   // the future of std::async does so as it goes.
   ~CatalogueHeadStart() = default;
@@ -89,7 +92,7 @@ class CatalogueHeadStart {
   CatalogueReplies TakeReplies();
 
   const Endpoints endpoints_;
-  std::future<CatalogueReplies> first_;
+  std::future<std::optional<CatalogueReplies>> first_;
   std::atomic<bool> taken_{false};
 };
 

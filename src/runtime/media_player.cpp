@@ -1,5 +1,6 @@
 #include "runtime/media_player.h"
 
+#include <malloc.h>
 #include <QCoreApplication>
 #include <QEvent>
 #include <QTimer>
@@ -165,6 +166,25 @@ QEvent::Type WakeupEventType() {
 // would wake the window's thread. It is asked for when read, and carried forward by the
 // clock in between.
 enum Observed : std::uint64_t { kEofReached = 2, kSeekable = 3, kPausedForCache = 4 };
+
+// Blocks from this size up get pages of their own, handed back when freed. libmpv takes
+// and frees a 10 MiB zeroed buffer for every file it opens, on a thread made for that
+// file. Left to itself, glibc raises its threshold to the size of the first such block
+// freed, after which each one comes from an allocator arena and stays resident there:
+// 10 MiB more for every arena one of those threads happened to use (up to eight per
+// core), reached over the first dozens of episode changes.
+void KeepLargeBlocksOnPagesOfTheirOwn() {
+#ifdef __GLIBC__
+  constexpr int kOwnPagesFrom = 1 << 20;
+  // Setting it also fixes it: glibc no longer moves it (nor the trim threshold). Once per
+  // process, and said once when it did not take.
+  [[maybe_unused]] static const bool set = [] {
+    const bool done = mallopt(M_MMAP_THRESHOLD, kOwnPagesFrom) == 1;
+    if (!done) qCWarning(lcMedia, "the allocator kept its own threshold for large blocks");
+    return done;
+  }();
+#endif
+}
 
 // How old a reading of the position may be before a read asks mpv again.
 constexpr auto kPositionRefresh = std::chrono::milliseconds(250);
@@ -825,6 +845,8 @@ MediaPlayer::MediaPlayer(std::string_view library) : impl_(std::make_unique<Impl
   // libmpv refuses to start under any other numeric locale.
   const char* numeric = std::setlocale(LC_NUMERIC, nullptr);
   if (!numeric || std::strcmp(numeric, "C") != 0) std::setlocale(LC_NUMERIC, "C");
+  // Memory stays flat as files change (a process-wide setting, as the locale is).
+  KeepLargeBlocksOnPagesOfTheirOwn();
 
   connect(&impl_->openTimer, &QTimer::timeout, this, [this] {
     if (impl_->phase != Impl::Phase::kOpening) return;

@@ -21,6 +21,8 @@
 
 namespace newsbar::test {
 
+using namespace std::chrono_literals;
+
 // Records the player's two signals as a desktop client would receive them.
 class MprisListener : public QObject {
   Q_OBJECT
@@ -350,11 +352,18 @@ TEST_F(MprisBus, OneInstanceAnswersActivateAndALaterLaunchWaitsOnlyItsBound) {
   waited.start();
   {
     SingleInstance later([] { return ClientBus(); }, 300);
+    // The first load's requests ask from their own thread: not before the claim is in
+    // (or their bound has passed), and not at all for a launch that will end.
+    EXPECT_TRUE(later.WillPlay(0ms));
+    EXPECT_FALSE(later.WillPlay(5s));
     EXPECT_EQ(later.role(), SingleInstance::Role::kHandOverFailed);
+    EXPECT_FALSE(later.WillPlay(0ms));
   }
   EXPECT_LT(waited.elapsed(), 3000);
+  EXPECT_TRUE(first.WillPlay(0ms));
   SingleInstance offline(
       [] { return QDBusConnection(QStringLiteral("newsbar-no-such-connection")); });
+  EXPECT_TRUE(offline.WillPlay(5s));
   EXPECT_EQ(offline.role(), SingleInstance::Role::kAlone);
 }
 

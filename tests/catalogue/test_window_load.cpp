@@ -6,6 +6,7 @@
 
 #include <QScrollBar>
 #include <algorithm>
+#include <atomic>
 
 #include "app/mpris.h"
 #include "app/player_state.h"
@@ -98,6 +99,22 @@ TEST_F(WindowLoad, ListsTheMergedEpisodesAndStartsRowZero) {
   const auto requests = fixture.Requests();
   ASSERT_GE(requests.size(), 3u);
   EXPECT_EQ(FirstThree(requests), kLoadRequests);
+}
+
+// A head start told that this launch is about to end sends nothing; should the window
+// run its worker all the same, the worker sends the requests itself.
+TEST_F(WindowLoad, AHeadStartThatMayNotStartLeavesTheRequestsToTheWorker) {
+  std::atomic<bool> asked = false;
+  CatalogueHeadStart headStart(fixture.Endpoints(), [&asked] {
+    asked = true;
+    return false;
+  });
+  ASSERT_TRUE(WaitUntil([&] { return asked.load(); }));
+  EXPECT_FALSE(WaitUntil([&] { return !fixture.Requests().empty(); }, 200ms));
+  PlayerWindow window(headStart.Worker());
+  window.CreateAndShow();
+  ASSERT_TRUE(WaitUntil([&] { return ControlsEnabled(window); }, 30s));
+  EXPECT_EQ(window.episodeList->RowCount(), 8);
 }
 
 TEST_F(WindowLoad, BothEditionsOfTodayOutPutsTheEveningFirst) {

@@ -102,20 +102,51 @@ TEST(BackgroundWork, ResultsComeBackToTheWindowThreadAndLateOnesAreDropped) {
   EXPECT_TRUE(workedElsewhere);
   EXPECT_TRUE(deliveredOnWindowThread);
 
+  // Jobs run in order on the one long-lived thread; while one runs, those waiting can be
+  // dropped unrun, and a job asked for after that still runs.
+  std::vector<int> order;
+  auto hold = std::make_shared<std::atomic<bool>>(true);
+  auto begun = std::make_shared<std::atomic<bool>>(false);
+  for (int job = 1; job <= 5; ++job) {
+    work->Run<int>(
+        [job, hold, begun] {
+          if (job == 1) begun->store(true);
+          while (job == 1 && hold->load()) std::this_thread::sleep_for(1ms);
+          return job;
+        },
+        [&](int result) { order.push_back(result); });
+  }
+  ASSERT_TRUE(WaitUntil([&] { return begun->load(); }));
+  work->DropWaiting();
+  work->Run<int>([] { return 6; }, [&](int result) { order.push_back(result); });
+  hold->store(false);
+  ASSERT_TRUE(WaitUntil([&] { return order.size() == 2; }));
+  EXPECT_FALSE(WaitUntil([&] { return order.size() > 2; }, 100ms));
+  EXPECT_EQ(order, (std::vector<int>{1, 6}));
+  EXPECT_EQ(work->ThreadsStarted(), 1);
+
+  // The object goes while a job runs and another waits: the running one finishes, its
+  // result dropped; the waiting one never runs.
   auto finished = std::make_shared<std::atomic<bool>>(false);
   auto release = std::make_shared<std::atomic<bool>>(false);
+  auto waitingRan = std::make_shared<std::atomic<bool>>(false);
+  begun->store(false);
   bool lateDelivered = false;
   work->Run<int>(
-      [finished, release] {
+      [finished, release, begun] {
+        begun->store(true);
         while (!release->load()) std::this_thread::sleep_for(1ms);
         finished->store(true);
         return 1;
       },
       [&](int) { lateDelivered = true; });
+  work->Run<int>([waitingRan] { return waitingRan->exchange(true) ? 1 : 0; },
+                 [&](int) { lateDelivered = true; });
+  ASSERT_TRUE(WaitUntil([&] { return begun->load(); }));
   work.reset();
   release->store(true);
   ASSERT_TRUE(WaitUntil([&] { return finished->load(); }));
-  EXPECT_FALSE(WaitUntil([&] { return lateDelivered; }, 200ms));
+  EXPECT_FALSE(WaitUntil([&] { return lateDelivered || waitingRan->load(); }, 200ms));
 }
 
 }  // namespace
