@@ -26,17 +26,16 @@ WindowCalls::~WindowCalls() {
 }
 
 std::uint64_t WindowCalls::Enqueue(std::function<void()> call, bool willWait) {
-  std::uint64_t ticket = 0;
-  {
-    std::lock_guard lock(mutex_);
-    if (closed_) return 0;
-    pending_.push_back(std::move(call));
-    ticket = ++queued_;
-    // Counted from here, so the destructor waits for this caller from now on.
-    if (willWait) ++waiting_;
-  }
+  std::lock_guard lock(mutex_);
+  if (closed_) return 0;
+  pending_.push_back(std::move(call));
+  const std::uint64_t ticket = ++queued_;
+  // Counted from here, so the destructor waits for this caller from now on.
+  if (willWait) ++waiting_;
   // The event carries nothing: customEvent takes the calls from the queue. Qt owns and
-  // deletes the event; it drops it if this object is destroyed first.
+  // deletes the event, and drops it when this object goes first. Posted under the lock:
+  // the destructor closes the queue under it, so the object is still whole here (posted
+  // after the lock, the event could name an object already being destroyed).
   QCoreApplication::postEvent(this, new QEvent(WakeType()));
   return ticket;
 }
