@@ -130,8 +130,10 @@ TEST_F(Playback, FirstRowStartsAndADoubleClickMovesTheMark) {
 // A start that a later one overtook never lands: not its cover, not its media, not its
 // length. Each row's cover and audio leave together; a slow cover never holds the audio.
 TEST_F(Playback, AnOvertakenStartNeverLandsAndTheCoverNeverDelaysTheAudio) {
-  server_.Delay("slow.png", 800);
-  server_.Delay("slow.wav", 800);
+  // Held long enough for a sanitizer build's slower start of the audio.
+  constexpr int kHeldMs = 2000;
+  server_.Delay("slow.png", kHeldMs);
+  server_.Delay("slow.wav", kHeldMs);
   auto window = StartWith(
       {MakeRow("第一期", "three.wav", "c0.png", 3), MakeRow("慢封面", "long.wav", "slow.png", 1234),
        MakeRow("慢音频", "slow.wav", "c1.png", 3), MakeRow("第四期", "three.wav", "c0.png", 3)});
@@ -147,13 +149,13 @@ TEST_F(Playback, AnOvertakenStartNeverLandsAndTheCoverNeverDelaysTheAudio) {
     }
     return std::chrono::steady_clock::time_point::max();
   };
-  EXPECT_LT(arrived("long.wav") - arrived("slow.png"), std::chrono::milliseconds(800));
+  EXPECT_LT(arrived("long.wav") - arrived("slow.png"), std::chrono::milliseconds(kHeldMs));
   EXPECT_NE(window->cover->Picture(), Bytes(Clip("slow.png")));
   QTest::mouseClick(window->nextButton, Qt::LeftButton);
   ASSERT_TRUE(WaitUntil([&] { return server_.CountFor("slow.wav") >= 1; }));
   QTest::mouseClick(window->nextButton, Qt::LeftButton);
   ASSERT_TRUE(WaitForStart(*window));
-  HandleEventsFor(1000);  // past both late answers
+  HandleEventsFor(kHeldMs + 200);  // past both late answers
 
   EXPECT_EQ(CurrentRow, 3);
   EXPECT_EQ(Utf8(window->statusLabel->Caption()), "第四期");

@@ -1,14 +1,18 @@
 #include "support/media_files.h"
 
-#include <QProcess>
-#include <QString>
-#include <QStringList>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
 #include <fstream>
 #include <iterator>
 #include <numbers>
+#include <string>
+#include <vector>
 
 namespace newsbar::test {
 
@@ -57,13 +61,24 @@ bool WriteWav(const std::string& path, double seconds, int sampleRate) {
 bool WriteMp3(const std::string& path, double seconds, bool tagged) {
   const std::string wav = path + ".source.wav";
   if (!WriteWav(wav, seconds, 44100)) return false;
-  QStringList arguments = {"--quiet", "-b", "64"};
+  std::vector<std::string> words = {"lame", "--quiet", "-b", "64"};
   // Untagged (no frame count up front), copies joined end to end read as one stream.
-  if (!tagged) arguments << "-t";
-  arguments << QString::fromStdString(wav) << QString::fromStdString(path);
-  const int code = QProcess::execute("lame", arguments);
+  if (!tagged) words.emplace_back("-t");
+  words.push_back(wav);
+  words.push_back(path);
+  std::vector<char*> argv;
+  for (std::string& word : words) argv.push_back(word.data());
+  argv.push_back(nullptr);
+  // Spawned rather than forked: a thread checker does not follow a fork of a process
+  // whose threads are running.
+  pid_t pid = -1;
+  int status = -1;
+  if (::posix_spawnp(&pid, argv[0], nullptr, nullptr, argv.data(), environ) == 0) {
+    while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+    }
+  }
   std::remove(wav.c_str());
-  return code == 0;
+  return pid > 0 && WIFEXITED(status) && WEXITSTATUS(status) == 0;
 }
 
 ByteSet ReadFileBytes(const std::string& path) {

@@ -261,6 +261,7 @@ struct CatalogueServer::Impl {
   std::optional<MediaOutage> outage;
   bool outageCut = false;
   bool silentOutage = false;
+  bool refusing = false;  // from the cut until the listener is started again
   bool outageEndAsked = false;
   std::optional<steady_clock::time_point> outageBegan;
   std::optional<steady_clock::time_point> outageEnded;
@@ -378,6 +379,12 @@ struct CatalogueServer::Impl {
     return outage->pace;
   }
 
+  // An outage that refuses connections is under way.
+  bool Refusing() {
+    std::lock_guard lock(mutex);
+    return refusing;
+  }
+
   // An answer has broken off at the cut (the first one to get there begins the outage).
   void BeginOutage() {
     std::lock_guard lock(mutex);
@@ -392,6 +399,7 @@ struct CatalogueServer::Impl {
         silentOutage = true;
         [[fallthrough]];
       case OutageKind::kRefuse:
+        refusing = outage->kind == OutageKind::kRefuse;
         outageThread = std::thread(
             [this, kind = outage->kind, length = outage->length] { RunOutage(kind, length); });
         break;
@@ -409,6 +417,7 @@ struct CatalogueServer::Impl {
     } else {
       changed.wait(lock, over);
     }
+    refusing = false;
     if (kind == OutageKind::kRefuse && !stopping) {
       lock.unlock();
       Start(media);  // the same port again
@@ -453,6 +462,14 @@ struct CatalogueServer::Impl {
     }
     if (file.delay.count() > 0) Delay(file.delay);
     const std::size_t size = file.bytes->size();
+    if (Refusing()) {
+      // Taken in the moment before the listener stopped: dropped unanswered, as the
+      // connection would have been refused a moment later.
+      response.set_content_provider(
+          size, file.contentType.c_str(),
+          [](std::size_t, std::size_t, httplib::DataSink&) { return false; });
+      return;
+    }
     for (const auto& [first, last] : request.ranges) {
       if (first >= 0 && static_cast<std::size_t>(first) >= size) {
         response.status = 416;  // the library would drop the connection instead
