@@ -67,9 +67,8 @@ const RecordedRequest* RequestTo(const std::vector<RecordedRequest>& requests,
   return found;
 }
 
-// The three requests go out in the servers' order, none waiting for another's reply (each
-// is issued before any has been answered); the three servers see the same requests as
-// ever.
+// The three requests go out in the servers' order; the three servers see the same
+// requests as ever.
 TEST_F(CatalogueLoad, SendsMorningPostThenTimeHeadThenEveningPostTogether) {
   fixture.SetEpisodes(FixtureProgramme::kMorning, Morning(7, 20, 2));
   fixture.SetEpisodes(FixtureProgramme::kEvening, Evening(7, 19, 2));
@@ -79,15 +78,22 @@ TEST_F(CatalogueLoad, SendsMorningPostThenTimeHeadThenEveningPostTogether) {
   QLoggingCategory::setFilterRules({});
   EXPECT_EQ(result.rows.size(), 4u);
 
-  // The order of issue, and no reply before the last is issued.
-  std::vector<std::string> exchanges;
+  // The order of issue, and each answered. (That none waits for another's reply is shown
+  // with a reply held back, below: on loopback a reply may come in while the next request
+  // is still being issued.)
+  std::vector<std::string> issued;
+  int answered = 0;
   for (const LogCapture::Line& line : log.Lines()) {
     if (line.category != "newsbar.net") continue;
     const std::string& text = line.message;
-    exchanges.push_back(text.ends_with(": issued") ? text.substr(0, text.find("://")) : "answered");
+    if (text.ends_with(": issued")) {
+      issued.push_back(text.substr(0, text.find("://")));
+    } else {
+      ++answered;
+    }
   }
-  EXPECT_EQ(exchanges, (std::vector<std::string>{"POST http", "HEAD http", "POST https", "answered",
-                                                 "answered", "answered"}));
+  EXPECT_EQ(issued, (std::vector<std::string>{"POST http", "HEAD http", "POST https"}));
+  EXPECT_EQ(answered, 3);
 
   const auto requests = fixture.Requests();
   ASSERT_EQ(requests.size(), 3u);
