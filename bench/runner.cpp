@@ -353,19 +353,30 @@ class Bench {
     double rssMiB = 0;
     double privateDirtyMiB = 0;
   };
-  std::optional<RefreshMemory> MemoryOverRefreshes() {
+  // The player with its script on `count` episodes of each programme (the episodes listed
+  // before are put back by `restore`), once it has asked for its first row's audio;
+  // nothing (and the episodes put back) when it did not get that far.
+  std::optional<ChildProcess> StartOnManyEpisodes(int count, std::function<void()>& restore) {
     const std::vector<loopback::Episode> listed = server_.Episodes();
-    server_.SetEpisodes(ManyEpisodes(20, 0));
+    restore = [this, listed] { server_.SetEpisodes(listed); };
+    server_.SetEpisodes(ManyEpisodes(count, 0));
     server_.ResetMarks();
     std::vector<std::string> command = PlayerCommand();
     command.push_back("--script");
     ChildProcess player = ChildProcess::SpawnTalking(command, PlayerEnvironment());
-    const auto restore = [&] { server_.SetEpisodes(listed); };
     if (!player.Started()) return restore(), Fail("the player did not start: " + options_.player);
     if (!server_.WaitForMarks([](const RequestMarks& m) { return m.firstAudio.has_value(); },
                               kRequestWait)) {
       return restore(), Fail("the player never asked for its audio");
     }
+    return player;
+  }
+
+  std::optional<RefreshMemory> MemoryOverRefreshes() {
+    std::function<void()> restore;
+    std::optional<ChildProcess> started = StartOnManyEpisodes(20, restore);
+    if (!started) return std::nullopt;
+    ChildProcess& player = *started;
     const int refreshes = options_.smoke ? 10 : 100;
     std::optional<MemoryUse> first;
     for (int refresh = -5; refresh < refreshes; ++refresh) {
@@ -389,18 +400,10 @@ class Bench {
     std::vector<double> afterChange;
   };
   std::optional<EpisodeWalk> MemoryOverEpisodeChanges() {
-    const std::vector<loopback::Episode> listed = server_.Episodes();
-    server_.SetEpisodes(ManyEpisodes(kWalkRows / 2, 0));
-    server_.ResetMarks();
-    std::vector<std::string> command = PlayerCommand();
-    command.push_back("--script");
-    ChildProcess player = ChildProcess::SpawnTalking(command, PlayerEnvironment());
-    const auto restore = [&] { server_.SetEpisodes(listed); };
-    if (!player.Started()) return restore(), Fail("the player did not start: " + options_.player);
-    if (!server_.WaitForMarks([](const RequestMarks& m) { return m.firstAudio.has_value(); },
-                              kRequestWait)) {
-      return restore(), Fail("the player never asked for its audio");
-    }
+    std::function<void()> restore;
+    std::optional<ChildProcess> started = StartOnManyEpisodes(kWalkRows / 2, restore);
+    if (!started) return std::nullopt;
+    ChildProcess& player = *started;
     // The first row's start settles (its cover and length) before the walk.
     std::this_thread::sleep_for(1s);
     EpisodeWalk walk;
