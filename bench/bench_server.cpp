@@ -20,6 +20,19 @@ loopback::MediaSet BenchMedia(loopback::MediaSet demoMedia, std::string clipByte
   return media;
 }
 
+std::vector<std::string> BenchPlayerCommand(const std::string& player,
+                                            const loopback::CatalogueServer& server, bool script) {
+  std::vector<std::string> command = {player, std::to_string(server.HttpPort()),
+                                      std::to_string(server.HttpsPort()),
+                                      "--time-url=" + server.PlayerEndpoints().timeUrl};
+  if (script) command.emplace_back("--script");
+  return command;
+}
+
+std::vector<std::string> BenchPlayerEnvironment() {
+  return {"QT_QPA_PLATFORM=offscreen"};
+}
+
 RequestMarks MarksOf(const std::vector<loopback::RecordedRequest>& requests) {
   RequestMarks marks;
   auto first = [](std::optional<Clock::time_point>& mark, Clock::time_point arrived) {

@@ -8,6 +8,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "catalogue_server/catalogue_server.h"
 
@@ -37,6 +38,16 @@ struct RequestMarks {
   std::optional<Clock::time_point> firstCover;
   std::string lastCoverPath;  // the path of the latest cover request
 };
+
+// The benchmark's player (at `player`) pointed at the server's ports, the time asked of a
+// host of its own as the shipped build asks it; "--script" added, it talks on stdin and
+// stdout.
+std::vector<std::string> BenchPlayerCommand(const std::string& player,
+                                            const loopback::CatalogueServer& server,
+                                            bool script = false);
+// What it runs with: no display and no sound device needed (the window draws off screen,
+// the media player falls back to its null output).
+std::vector<std::string> BenchPlayerEnvironment();
 
 // The marks of a run's recorded requests.
 RequestMarks MarksOf(const std::vector<loopback::RecordedRequest>& requests);

@@ -123,7 +123,8 @@ class OutageRunner {
     }
     server_.SetEpisodes(std::move(episodes));
     server_.ResetMarks();
-    ChildProcess player = ChildProcess::SpawnTalking(Command(), Environment());
+    ChildProcess player = ChildProcess::SpawnTalking(
+        BenchPlayerCommand(options_.player, server_, /*script=*/true), BenchPlayerEnvironment());
     if (!player.Started()) return Failed("the player did not start: " + options_.player);
     if (!server_.WaitForFirstAudioRequest(30s)) return Failed("the player never asked for audio");
     player.End();
@@ -155,7 +156,8 @@ class OutageRunner {
       ~OutageEnd() { server.EndMediaOutage(); }
     } outageEnd{server_};
     server_.ResetMarks();
-    ChildProcess player = ChildProcess::SpawnTalking(Command(), Environment());
+    ChildProcess player = ChildProcess::SpawnTalking(
+        BenchPlayerCommand(options_.player, server_, /*script=*/true), BenchPlayerEnvironment());
     if (!player.Started()) return Fail("the player did not start: " + options_.player);
     const std::optional<Clock::time_point> first = server_.WaitForFirstAudioRequest(30s);
     if (!first) return Fail("the player never asked for its audio");
@@ -221,12 +223,6 @@ class OutageRunner {
   }
 
  private:
-  std::vector<std::string> Command() const {
-    return {options_.player, std::to_string(server_.HttpPort()),
-            std::to_string(server_.HttpsPort()), "--script"};
-  }
-  static std::vector<std::string> Environment() { return {"QT_QPA_PLATFORM=offscreen"}; }
-
   // A command's answer; nothing from a player that does not know the command.
   static std::optional<std::string> Ask(ChildProcess& player, PlayerLines& lines,
                                         const std::string& command) {

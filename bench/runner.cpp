@@ -112,18 +112,12 @@ class Bench {
   Bench(const Options& options, BenchServer& server) : options_(options), server_(server) {}
 
   std::vector<std::string> PlayerCommand() const {
-    // The time from a host of its own, as the shipped build asks it.
-    return {options_.player, std::to_string(server_.HttpPort()),
-            std::to_string(server_.HttpsPort()), "--time-url=" + server_.PlayerEndpoints().timeUrl};
+    return BenchPlayerCommand(options_.player, server_);
   }
   std::vector<std::string> MpvCommand() const {
     return {options_.mpv, "--no-config", "--no-video", "--ao=null", server_.MediaUrl(kClipName)};
   }
-  static std::vector<std::string> PlayerEnvironment() {
-    // No display and no sound device needed: the window draws off screen, the media
-    // player falls back to its null output.
-    return {"QT_QPA_PLATFORM=offscreen"};
-  }
+  static std::vector<std::string> PlayerEnvironment() { return BenchPlayerEnvironment(); }
 
   // A launch in milliseconds from the start: to the first catalogue POST, to the cover
   // request and to the audio request (the figure that counts).
@@ -141,8 +135,8 @@ class Bench {
   // time a refresh takes (the same requests and load as a retry's), into *refreshMs.
   std::optional<Launch> LaunchPlayer(std::optional<double>* refreshMs = nullptr) {
     server_.ResetMarks();
-    std::vector<std::string> command = PlayerCommand();
-    command.push_back("--script");
+    const std::vector<std::string> command =
+        BenchPlayerCommand(options_.player, server_, /*script=*/true);
     const Clock::time_point start = Clock::now();
     ChildProcess player = ChildProcess::SpawnTalking(command, PlayerEnvironment());
     if (!player.Started()) return Fail("the player did not start: " + options_.player);
@@ -282,8 +276,8 @@ class Bench {
     if (situation == Situation::kRefresh20) server_.SetEpisodes(ManyEpisodes(20, 0));
     if (situation == Situation::kRefresh2000) server_.SetEpisodes(ManyEpisodes(2000, 0));
     server_.ResetMarks();
-    std::vector<std::string> command = PlayerCommand();
-    command.push_back("--script");
+    const std::vector<std::string> command =
+        BenchPlayerCommand(options_.player, server_, /*script=*/true);
     ChildProcess player = ChildProcess::SpawnTalking(command, PlayerEnvironment());
     if (!player.Started()) return Fail("the player did not start: " + options_.player);
     auto seen = [this](auto condition) { return server_.WaitForMarks(condition, kRequestWait); };
@@ -361,8 +355,8 @@ class Bench {
     restore = [this, listed] { server_.SetEpisodes(listed); };
     server_.SetEpisodes(ManyEpisodes(count, 0));
     server_.ResetMarks();
-    std::vector<std::string> command = PlayerCommand();
-    command.push_back("--script");
+    const std::vector<std::string> command =
+        BenchPlayerCommand(options_.player, server_, /*script=*/true);
     ChildProcess player = ChildProcess::SpawnTalking(command, PlayerEnvironment());
     if (!player.Started()) return restore(), Fail("the player did not start: " + options_.player);
     if (!server_.WaitForMarks([](const RequestMarks& m) { return m.firstAudio.has_value(); },

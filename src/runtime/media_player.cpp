@@ -117,17 +117,18 @@ MpvSession StartMpv(const std::string& libraryName) {
 // Names handed to the player come from the network. mpv understands many pseudo
 // protocols (reading other files, file descriptors, filter graphs, playlists built in
 // the name); only web addresses and plain file paths are let through.
-// The scheme of a URL in lower case; empty for a file path.
-std::string SchemeOf(std::string_view name) {
+// The scheme of a URL in lower case; nothing for a file path.
+std::optional<std::string> SchemeOf(std::string_view name) {
   const std::size_t scheme = name.find("://");
-  return scheme == std::string_view::npos ? std::string() : gbk::AsciiLower(name.substr(0, scheme));
+  if (scheme == std::string_view::npos) return std::nullopt;
+  return gbk::AsciiLower(name.substr(0, scheme));
 }
 
 bool AcceptableName(std::string_view name) {
   if (name.empty() || name == "-") return false;
   if (name.find('\0') != std::string_view::npos) return false;
-  const std::string scheme = SchemeOf(name);
-  if (scheme.empty() && name.find("://") == std::string_view::npos) return true;  // a file path
+  const std::optional<std::string> scheme = SchemeOf(name);
+  if (!scheme) return true;  // a file path
   return scheme == "http" || scheme == "https" || scheme == "file";
 }
 
@@ -202,7 +203,7 @@ constexpr double kEndSlackSeconds = 1.0;
 constexpr int kStuckTriesForEnd = 3;
 
 bool IsNetworkName(std::string_view name) {
-  const std::string scheme = SchemeOf(name);
+  const std::optional<std::string> scheme = SchemeOf(name);
   return scheme == "http" || scheme == "https";
 }
 
@@ -610,15 +611,20 @@ struct MediaPlayer::Impl {
   void Lose(double seconds, const char* why) {
     qCWarning(lcMedia, "lost %s at %.1f s of %.1f s (%s): trying again", target.c_str(), seconds,
               duration, why);
-    if (mpv) Command(kIgnored, {"stop"});
-    ++serial;
     keptSeconds = pendingSeek.value_or(seconds);
-    DropMedia();
-    phase = Phase::kClosed;
+    LetGo();
     lost = true;
     tries = 0;
     AnnounceWaiting();
     ScheduleTry();
+  }
+
+  // Stops what mpv has open for us; its later replies and loads are no longer ours.
+  void LetGo() {
+    if (mpv) Command(kIgnored, {"stop"});
+    ++serial;
+    DropMedia();
+    phase = Phase::kClosed;
   }
 
   // Forgets what mpv had open, keeping the row's name, length and the user's choices.
@@ -675,31 +681,27 @@ struct MediaPlayer::Impl {
   void StopTrying() {
     retryTimer.stop();
     if (phase != Phase::kOpening || !reopening) return;
-    Command(kIgnored, {"stop"});
-    ++serial;
-    DropMedia();
-    phase = Phase::kClosed;
+    LetGo();
     reopening = false;
   }
 
-  // An open did not come to load: a first open fails (length 0), a try waits for the next.
+  // An open did not come to load (nor may it turn up later): a first open fails (length 0),
+  // a try waits for the next.
   void OpenFailed(const char* why) {
+    LetGo();
     if (!reopening) {
       Fail(why);
       return;
     }
     qCDebug(lcMedia, "try %d for %s failed: %s", tries, target.c_str(), why);
-    if (mpv) Command(kIgnored, {"stop"});
-    ++serial;
-    DropMedia();
-    phase = Phase::kClosed;
     reopening = false;
     ScheduleTry();
   }
 
-  bool SoundNow() const {
-    return phase == Phase::kLoaded && !paused && !stopped && !ended && !lost && !stalled;
-  }
+  // Loaded and let play (sound comes unless the stream has run dry or was lost).
+  bool Playing() const { return phase == Phase::kLoaded && !paused && !stopped && !ended; }
+
+  bool SoundNow() const { return Playing() && !lost && !stalled; }
 
   void AnnounceWaiting() {
     const bool now = lost || stallShown;
@@ -851,9 +853,6 @@ MediaPlayer::MediaPlayer(std::string_view library) : impl_(std::make_unique<Impl
 
   connect(&impl_->openTimer, &QTimer::timeout, this, [this] {
     if (impl_->phase != Impl::Phase::kOpening) return;
-    // Too slow: make sure it does not turn up later.
-    impl_->Command(kIgnored, {"stop"});
-    ++impl_->serial;
     impl_->OpenFailed("no answer within the open bound");
   });
   connect(&impl_->retryTimer, &QTimer::timeout, this, [this] { impl_->TryAgain(); });
@@ -1033,8 +1032,7 @@ void MediaPlayer::Reconnect() {
   }
   // A network stream that plays may hang on a connection that died in the sleep; opened
   // again where it is, it goes on at once rather than after the transfer's time-out.
-  const bool playing = p.phase == Impl::Phase::kLoaded && !p.paused && !p.stopped && !p.ended;
-  if (!playing || !IsNetworkName(p.target) || p.Seeking()) return;
+  if (!p.Playing() || !IsNetworkName(p.target) || p.Seeking()) return;
   p.Lose(p.CurrentSeconds().value_or(0), "the network may have changed");
   p.TryNow();
   p.AnnounceSound();
